@@ -1,0 +1,44 @@
+# Shared build rules: warnings, sanitizers, library components, tests.
+
+set(TSR_WARNINGS -Wall -Wextra -Wshadow -Wnon-virtual-dtor -Wpedantic -Werror)
+
+if(TSR_SANITIZE STREQUAL "address")
+  add_compile_options(-fsanitize=address,undefined -fno-omit-frame-pointer -fno-sanitize-recover=all)
+  add_link_options(-fsanitize=address,undefined)
+elseif(TSR_SANITIZE STREQUAL "thread")
+  add_compile_options(-fsanitize=thread -fno-omit-frame-pointer)
+  add_link_options(-fsanitize=thread)
+elseif(NOT TSR_SANITIZE STREQUAL "")
+  message(FATAL_ERROR "TSR_SANITIZE must be empty, address or thread")
+endif()
+
+# Our own targets compile warning-free; third-party code is not held to it.
+function(tsr_warnings target)
+  target_compile_options(${target} PRIVATE ${TSR_WARNINGS})
+endfunction()
+
+# A part of libtessaro: a static, position-independent library with hidden
+# symbols. The shared library is made of all components (library/CMakeLists.txt);
+# tests link the components they exercise.
+function(tsr_component name)
+  cmake_parse_arguments(C "" "" "SOURCES;DEPS" ${ARGN})
+  add_library(tsr_${name} STATIC ${C_SOURCES})
+  target_include_directories(tsr_${name} PUBLIC ${PROJECT_SOURCE_DIR}/library ${PROJECT_SOURCE_DIR}/library/include)
+  set_target_properties(tsr_${name} PROPERTIES POSITION_INDEPENDENT_CODE ON CXX_VISIBILITY_PRESET hidden
+                                               C_VISIBILITY_PRESET hidden VISIBILITY_INLINES_HIDDEN ON)
+  target_compile_definitions(tsr_${name} PRIVATE TSR_BUILDING_LIBRARY)
+  target_link_libraries(tsr_${name} PUBLIC ${C_DEPS})
+  tsr_warnings(tsr_${name})
+  set_property(GLOBAL APPEND PROPERTY TSR_COMPONENTS tsr_${name})
+endfunction()
+
+# A GoogleTest executable registered with CTest.
+function(tsr_test name)
+  cmake_parse_arguments(T "" "" "SOURCES;LIBS;LABELS" ${ARGN})
+  add_executable(${name} ${T_SOURCES})
+  target_link_libraries(${name} PRIVATE ${T_LIBS} GTest::gtest GTest::gtest_main)
+  target_include_directories(${name} PRIVATE ${PROJECT_SOURCE_DIR}/library ${PROJECT_SOURCE_DIR}/library/include
+                                             ${PROJECT_SOURCE_DIR}/tests)
+  tsr_warnings(${name})
+  gtest_discover_tests(${name} DISCOVERY_TIMEOUT 60 PROPERTIES LABELS "${T_LABELS}")
+endfunction()

@@ -1,0 +1,21 @@
+#!/usr/bin/env bash
+# Installs what building and testing Tessaro needs on Debian 12 (run as root, or with sudo present).
+set -euo pipefail
+here=$(cd "$(dirname "$0")/.." && pwd)
+packages=(build-essential cmake ninja-build pkg-config libgtest-dev libgmock-dev googletest libbenchmark-dev
+          libcpp-httplib-dev nlohmann-json3-dev clang libclang-rt-14-dev chromium nodejs npm
+          util-linux)
+missing=()
+for p in "${packages[@]}"; do
+  dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q 'install ok installed' || missing+=("$p")
+done
+if [ ${#missing[@]} -gt 0 ]; then
+  sudo_cmd=""
+  [ "$(id -u)" -eq 0 ] || sudo_cmd="sudo"
+  $sudo_cmd apt-get update
+  DEBIAN_FRONTEND=noninteractive $sudo_cmd apt-get install -y --no-install-recommends "${missing[@]}"
+fi
+# Browser tests drive Debian's chromium with playwright-core; no browser is downloaded.
+if [ -f "$here/tests/e2e/package.json" ]; then
+  (cd "$here/tests/e2e" && if [ -f package-lock.json ]; then npm ci --no-audit --no-fund; else npm install --no-audit --no-fund; fi)
+fi
