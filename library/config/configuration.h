@@ -74,19 +74,25 @@ public:
     // Records the last cycle value sent to a unit (units count from 1).
     void SetDuctorCycleLastVal(int unit, int value);
 
-    // Unit and key counts limited to what the unit table holds (1..12, 0..500);
+    // Unit and key counts limited to what the unit table holds (0..12, 0..500);
     // the stored values stay as given.
     int UnitsInTable() const;
     int KeysInTable() const;
 
 private:
     // implementation owned by config/configuration.cpp
+    std::string Text(const std::string& member) const;
+    void SetText(std::string& member, const char* key, const std::string& value);
+    void SetInt(std::atomic<int>& member, const char* section, const char* key, int value);
+    void SaveAllLocked();
+
     FileSystem& fs_;
     IniFile ini_;
-    mutable std::mutex textGuard_;
+    std::mutex fileGuard_;         // one read-modify-write of the file at a time
+    mutable std::mutex textGuard_; // text members and the path
     std::string path_;
-    std::string language_, pathPresetSND_, pathPresetRCV_, pathLoopKeysSND_, pathLoopKeysRCV_, pathLoopScanSND_,
-        pathLoopScanRCV_, pathCommands_, pathLogs_, pathCurrentJob_, ductorCycleLastVal_;
+    std::string language_, pathPresetSND_, pathPresetRCV_, pathLoopKeysSND_, pathLoopKeysRCV_,
+        pathLoopScanSND_, pathLoopScanRCV_, pathCommands_, pathLogs_, pathCurrentJob_, ductorCycleLastVal_;
     // integers are read and written whole; atomics keep readers on other threads defined
     std::atomic<int> com1_{1}, keysNumber_{0}, unitNumber_{0}, perfector_{0}, ductorCycle_{0};
     std::atomic<bool> connectPSX_{false}, connectLPX_{false}, presetActive_{true};

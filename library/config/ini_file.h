@@ -8,6 +8,7 @@ class FileSystem;
 // One INI file with private-profile semantics: sections and keys match
 // ignoring case, the value is the text after the first "=" trimmed of blanks.
 // Every call opens, reads or updates, and closes the file; no handle is kept.
+// Lines written anew end in CR LF; a file that already uses bare LF keeps it.
 class IniFile {
 public:
     IniFile(FileSystem& fs, std::string path);
@@ -22,8 +23,13 @@ public:
     // default when the key is missing.
     int ReadInt(const std::string& section, const std::string& key, int def) const;
     // Replaces in place, appends at the end of the section, or appends section
-    // and key at the end of the file (created if missing). False on failure.
+    // and key at the end of the file (created if missing). A value is written
+    // up to its first line end, so it cannot add lines. False on failure.
     bool WriteString(const std::string& section, const std::string& key, const std::string& value);
+
+    // The decimal number (optional sign) at the start of text, blanks skipped;
+    // 0 without digits; held to the range of int.
+    static int LeadingInt(const std::string& text);
 
 private:
     FileSystem& fs_;

@@ -7,6 +7,7 @@
 
 namespace tsr {
 
+class AppendFile;
 class Clock;
 class FileSystem;
 
@@ -16,6 +17,8 @@ class ActivityLog {
 public:
     ActivityLog(const Clock& clock, FileSystem& fs);
     ~ActivityLog();
+    ActivityLog(const ActivityLog&) = delete;
+    ActivityLog& operator=(const ActivityLog&) = delete;
 
     // The log folder as taken by the last TSR_Init.
     void SetFolder(const std::string& folder);
@@ -32,11 +35,10 @@ private:
     void Append(const std::string& body, int level);
     const Clock& clock_;
     FileSystem& fs_;
-    mutable std::mutex guard_;
+    mutable std::mutex guard_; // held for the whole of an entry: whole entries, one file switch at a time
     std::string folder_;
     std::string currentName_;
-    struct OpenFile;
-    std::unique_ptr<OpenFile> file_;
+    std::unique_ptr<AppendFile> file_;
 };
 
 } // namespace tsr

@@ -9,7 +9,7 @@ namespace tsr {
 class Clock {
 public:
     virtual ~Clock() = default;
-    virtual std::time_t Now() const = 0;               // seconds since the epoch
+    virtual std::time_t Now() const = 0;                // seconds since the epoch
     virtual std::tm LocalTime(std::time_t t) const = 0; // broken-down local time
     virtual std::tm UtcTime(std::time_t t) const = 0;   // broken-down UTC
     virtual std::int64_t MonotonicMs() const = 0;       // for waits and time-outs

@@ -40,7 +40,8 @@ public:
     virtual bool CreateFolder(const std::string& path) = 0;
 
     // Entries of a folder whose names match a pattern with "*" and "?"
-    // wildcards, ignoring case; "." and ".." are never listed.
+    // wildcards, ignoring case; "." and ".." are never listed. An empty folder
+    // text lists nothing (the current folder is ".").
     virtual std::vector<DirEntry> List(const std::string& folder, const std::string& pattern) const = 0;
 
     virtual bool DeleteFile(const std::string& path) = 0;
@@ -49,6 +50,8 @@ public:
     // Copies a file, replacing the target.
     virtual bool CopyFile(const std::string& from, const std::string& to) = 0;
 
+    // The whole content, or nothing when the file is missing or unreadable.
+    virtual std::optional<std::string> ReadFile(const std::string& path) const = 0;
     // The whole content, read with exclusive access: nothing when the file is
     // missing, unreadable, or still held open for writing by its producer.
     virtual std::optional<std::string> ReadExclusive(const std::string& path) const = 0;

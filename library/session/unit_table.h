@@ -12,8 +12,8 @@ constexpr int kMaxKeys = 500;
 
 // What the library knows of one printing unit (row i belongs to unit i + 1).
 struct UnitRecord {
-    std::string separation;   // ink name, empty when unknown (at most 255 bytes)
-    std::int32_t colour = 0;  // 0x00BBGGRR
+    std::string separation;  // ink name, empty when unknown (at most 255 bytes)
+    std::int32_t colour = 0; // 0x00BBGGRR
     std::int32_t zoneCount = 0;
     std::array<std::int32_t, kMaxKeys> keys{};
     std::int32_t ductor = 0;

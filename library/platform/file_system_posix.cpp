@@ -1,0 +1,319 @@
+#include "platform/file_system.h"
+
+#include <cerrno>
+#include <csignal>
+#include <cstdio>
+#include <cstring>
+#include <dirent.h>
+#include <fcntl.h>
+#include <strings.h>
+#include <sys/file.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+namespace tsr {
+namespace {
+
+// Owns one descriptor.
+class Fd {
+public:
+    explicit Fd(int fd) : fd_(fd) {}
+    ~Fd() {
+        if (fd_ >= 0)
+            ::close(fd_);
+    }
+    Fd(const Fd&) = delete;
+    Fd& operator=(const Fd&) = delete;
+    int get() const { return fd_; }
+    bool ok() const { return fd_ >= 0; }
+    int release() {
+        int fd = fd_;
+        fd_ = -1;
+        return fd;
+    }
+
+private:
+    int fd_;
+};
+
+struct DirCloser {
+    void operator()(DIR* d) const { ::closedir(d); }
+};
+using DirPtr = std::unique_ptr<DIR, DirCloser>;
+
+char Lower(char c) {
+    return (c >= 'A' && c <= 'Z') ? static_cast<char>(c - 'A' + 'a') : c;
+}
+
+// "*" any run of characters, "?" exactly one; letter case ignored.
+bool WildcardMatch(const char* name, const char* pattern) {
+    const char* starPattern = nullptr;
+    const char* starName = nullptr;
+    while (*name) {
+        if (*pattern == '*') {
+            starPattern = ++pattern;
+            starName = name;
+        } else if (*pattern == '?' || (*pattern && Lower(*pattern) == Lower(*name))) {
+            ++pattern;
+            ++name;
+        } else if (starPattern) {
+            pattern = starPattern;
+            name = ++starName;
+        } else {
+            return false;
+        }
+    }
+    while (*pattern == '*')
+        ++pattern;
+    return *pattern == '\0';
+}
+
+std::string Join(const std::string& folder, const std::string& name) {
+    if (folder.empty())
+        return name;
+    if (folder.back() == '/')
+        return folder + name;
+    return folder + "/" + name;
+}
+
+bool WriteAll(int fd, const char* data, std::size_t size) {
+    while (size > 0) {
+        ssize_t n = ::write(fd, data, size);
+        if (n < 0) {
+            if (errno == EINTR)
+                continue;
+            return false;
+        }
+        data += n;
+        size -= static_cast<std::size_t>(n);
+    }
+    return true;
+}
+
+std::optional<std::string> ReadAll(int fd) {
+    std::string content;
+    char chunk[65536];
+    for (;;) {
+        ssize_t n = ::read(fd, chunk, sizeof chunk);
+        if (n < 0) {
+            if (errno == EINTR)
+                continue;
+            return std::nullopt;
+        }
+        if (n == 0)
+            return content;
+        content.append(chunk, static_cast<std::size_t>(n));
+    }
+}
+
+class PosixAppendFile final : public AppendFile {
+public:
+    explicit PosixAppendFile(int fd) : fd_(fd) {}
+    // O_APPEND makes each write land whole at the end; no user-space buffer
+    // to flush, so the file is complete after every entry.
+    void WriteAndFlush(const std::string& bytes) override { WriteAll(fd_.get(), bytes.data(), bytes.size()); }
+
+private:
+    Fd fd_;
+};
+
+class PosixFileSystem final : public FileSystem {
+public:
+    std::string Resolve(const std::string& path) const override {
+        std::string p = path;
+        for (char& c : p)
+            if (c == '\\')
+                c = '/';
+        if (p.empty())
+            return p;
+        const bool absolute = p.front() == '/';
+        const bool trailing = p.size() > 1 && p.back() == '/';
+        std::string out = absolute ? "/" : "";
+        bool lookUp = true; // false once a component is missing: the rest cannot exist
+        std::size_t start = 0;
+        while (start <= p.size()) {
+            std::size_t end = p.find('/', start);
+            if (end == std::string::npos)
+                end = p.size();
+            std::string comp = p.substr(start, end - start);
+            start = end + 1;
+            if (comp.empty())
+                continue;
+            std::string candidate = Join(out, comp);
+            if (lookUp && comp != "." && comp != "..") {
+                struct stat st {};
+                if (::lstat(candidate.c_str(), &st) != 0) {
+                    std::string found = FindIgnoringCase(out.empty() ? "." : out, comp);
+                    if (found.empty())
+                        lookUp = false;
+                    else
+                        candidate = Join(out, found);
+                }
+            }
+            out = candidate;
+        }
+        if (trailing && out.back() != '/')
+            out += '/';
+        return out;
+    }
+
+    bool Exists(const std::string& path) const override {
+        struct stat st {};
+        return ::stat(Resolve(path).c_str(), &st) == 0;
+    }
+
+    bool IsFolder(const std::string& path) const override {
+        struct stat st {};
+        return ::stat(Resolve(path).c_str(), &st) == 0 && S_ISDIR(st.st_mode);
+    }
+
+    bool CreateFolder(const std::string& path) override {
+        if (path.empty())
+            return false;
+        return ::mkdir(Resolve(path).c_str(), 0777) == 0;
+    }
+
+    std::vector<DirEntry> List(const std::string& folder, const std::string& pattern) const override {
+        std::vector<DirEntry> entries;
+        if (folder.empty())
+            return entries;
+        const std::string dir = Resolve(folder);
+        DirPtr d(::opendir(dir.c_str()));
+        if (!d)
+            return entries;
+        while (dirent* e = ::readdir(d.get())) {
+            if (std::strcmp(e->d_name, ".") == 0 || std::strcmp(e->d_name, "..") == 0)
+                continue;
+            if (!WildcardMatch(e->d_name, pattern.c_str()))
+                continue;
+            DirEntry entry;
+            entry.name = e->d_name;
+            struct stat st {};
+            if (::stat(Join(dir, entry.name).c_str(), &st) == 0) {
+                entry.lastWrite = st.st_mtime;
+                entry.isFolder = S_ISDIR(st.st_mode);
+            }
+            entries.push_back(std::move(entry));
+        }
+        return entries;
+    }
+
+    bool DeleteFile(const std::string& path) override { return ::unlink(Resolve(path).c_str()) == 0; }
+
+    bool MoveFile(const std::string& from, const std::string& to) override {
+        const std::string src = Resolve(from);
+        const std::string dst = Resolve(to);
+        if (::renameat2(AT_FDCWD, src.c_str(), AT_FDCWD, dst.c_str(), RENAME_NOREPLACE) == 0)
+            return true;
+        if (errno == EEXIST)
+            return false;
+        if (errno == EINVAL || errno == ENOSYS) { // file system without RENAME_NOREPLACE
+            struct stat st {};
+            if (::lstat(dst.c_str(), &st) == 0)
+                return false;
+            return ::rename(src.c_str(), dst.c_str()) == 0;
+        }
+        if (errno == EXDEV) { // another file system: copy, then remove the original
+            struct stat st {};
+            if (::lstat(dst.c_str(), &st) == 0)
+                return false;
+            return CopyFile(src, dst) && ::unlink(src.c_str()) == 0;
+        }
+        return false;
+    }
+
+    bool CopyFile(const std::string& from, const std::string& to) override {
+        std::optional<std::string> content = ReadFile(from);
+        return content && WriteAtomic(to, *content);
+    }
+
+    std::optional<std::string> ReadFile(const std::string& path) const override {
+        Fd fd(::open(Resolve(path).c_str(), O_RDONLY | O_CLOEXEC));
+        if (!fd.ok() || !IsRegular(fd.get()))
+            return std::nullopt;
+        return ReadAll(fd.get());
+    }
+
+    // A producer that still has the file open for writing keeps us out: a read
+    // lease is refused (EAGAIN) while any process holds the file open for
+    // writing. Leases need ownership of the file (or CAP_LEASE) and a file
+    // system that supports them; without them we fall back to a non-blocking
+    // shared flock, which keeps out producers that hold an exclusive flock.
+    std::optional<std::string> ReadExclusive(const std::string& path) const override {
+        Fd fd(::open(Resolve(path).c_str(), O_RDONLY | O_CLOEXEC));
+        if (!fd.ok() || !IsRegular(fd.get()))
+            return std::nullopt;
+        // A writer opening the file while we hold the lease would signal us;
+        // send an ignored signal to nobody instead of the default SIGIO.
+        ::fcntl(fd.get(), F_SETSIG, SIGURG);
+        if (::fcntl(fd.get(), F_SETLEASE, F_RDLCK) == 0) {
+            ::fcntl(fd.get(), F_SETOWN, 0);
+            std::optional<std::string> content = ReadAll(fd.get());
+            ::fcntl(fd.get(), F_SETLEASE, F_UNLCK);
+            return content;
+        }
+        if (errno == EAGAIN || errno == EWOULDBLOCK)
+            return std::nullopt;
+        if (::flock(fd.get(), LOCK_SH | LOCK_NB) != 0)
+            return std::nullopt;
+        std::optional<std::string> content = ReadAll(fd.get());
+        ::flock(fd.get(), LOCK_UN);
+        return content;
+    }
+
+    bool WriteAtomic(const std::string& path, const std::string& content) override {
+        const std::string target = Resolve(path);
+        if (target.empty() || target.back() == '/')
+            return false;
+        const std::size_t slash = target.rfind('/');
+        const std::string folder = slash == std::string::npos ? std::string() : target.substr(0, slash + 1);
+        const std::string name = slash == std::string::npos ? target : target.substr(slash + 1);
+        std::string temp = folder + "." + name + ".XXXXXX";
+        Fd fd(::mkstemp(temp.data()));
+        if (!fd.ok())
+            return false;
+        mode_t mode = 0644;
+        struct stat st {};
+        if (::stat(target.c_str(), &st) == 0)
+            mode = st.st_mode & 07777;
+        ::fchmod(fd.get(), mode);
+        bool ok = WriteAll(fd.get(), content.data(), content.size()) && ::fsync(fd.get()) == 0;
+        ok = ::close(fd.release()) == 0 && ok;
+        if (ok && ::rename(temp.c_str(), target.c_str()) == 0)
+            return true;
+        ::unlink(temp.c_str());
+        return false;
+    }
+
+    std::unique_ptr<AppendFile> OpenForAppend(const std::string& path) override {
+        int fd = ::open(Resolve(path).c_str(), O_WRONLY | O_APPEND | O_CREAT | O_CLOEXEC, 0666);
+        if (fd < 0)
+            return nullptr;
+        return std::make_unique<PosixAppendFile>(fd);
+    }
+
+private:
+    static bool IsRegular(int fd) {
+        struct stat st {};
+        return ::fstat(fd, &st) == 0 && S_ISREG(st.st_mode);
+    }
+
+    // The entry of folder whose name equals name ignoring case; empty if none.
+    static std::string FindIgnoringCase(const std::string& folder, const std::string& name) {
+        DirPtr d(::opendir(folder.c_str()));
+        if (!d)
+            return {};
+        while (dirent* e = ::readdir(d.get()))
+            if (::strcasecmp(e->d_name, name.c_str()) == 0)
+                return e->d_name;
+        return {};
+    }
+};
+
+} // namespace
+
+std::unique_ptr<FileSystem> MakePosixFileSystem() {
+    return std::make_unique<PosixFileSystem>();
+}
+
+} // namespace tsr

@@ -1,0 +1,106 @@
+#pragma once
+#include <atomic>
+#include <cstdint>
+#include <memory>
+#include <mutex>
+#include <string>
+
+#include "config/configuration.h"
+#include "log/activity_log.h"
+#include "platform/clock.h"
+#include "platform/file_system.h"
+#include "session/event_sink.h"
+#include "session/press_lock.h"
+#include "session/unit_table.h"
+#include "tessaro.h"
+
+namespace tsr {
+
+// The one library-wide owner of every object the exports work on. Created on
+// first use (at the latest when the library's first export runs) and destroyed
+// when the library is unloaded, which closes the log file.
+class Library {
+public:
+    static Library& Instance();
+
+    Library(const Library&) = delete;
+    Library& operator=(const Library&) = delete;
+
+    const Clock& Time() const { return clock_; }
+    FileSystem& Files() { return *fs_; }
+    Configuration& Config() { return config_; }
+    ActivityLog& Log() { return log_; }
+    UnitTable& Units() { return units_; }
+    EventSink& Events() { return events_; }
+    PressLock& Press() { return pressLock_; }
+
+    // SerialChannel (presslink/serial_channel.h) goes here:
+    //   SerialChannel& Serial() { return serial_; }
+    // PressProtocol and the unit operations (presslink) go here.
+    // JobMemory (memory) goes here.
+    // ExchangeWatcher (exchange) goes here; its thread starts in the constructor.
+
+    // Session state kept by TSR_Init.
+    std::string ConfigPath() const;
+    std::int32_t HostWindow() const { return hostWindow_; }
+    std::int32_t Reserved() const { return reserved_; }
+
+    // TSR_Init and TSR_Destroy; the exports only shield them.
+    std::int32_t Init(std::int32_t hostWindow, const std::string& configPath, TSR_EventCallback callback,
+                      std::int32_t reserved);
+    std::int32_t Destroy();
+
+    // The return buffers of the text exports: one per export, valid until the
+    // export runs again. Fills buffer with text cut to its size (less the zero).
+    template <std::size_t N> const char* ReturnText(char (&buffer)[N], const std::string& text) {
+        std::lock_guard lock(returnGuard_);
+        const std::size_t n = text.size() < N - 1 ? text.size() : N - 1;
+        text.copy(buffer, n);
+        buffer[n] = '\0';
+        return buffer;
+    }
+    struct ReturnBuffers {
+        char pathPresetSND[256] = {};
+        char pathPresetRCV[256] = {};
+        char pathLoopKeysSND[256] = {};
+        char pathLoopKeysRCV[256] = {};
+        char pathLoopScanSND[256] = {};
+        char pathLoopScanRCV[256] = {};
+        char pathCommands[256] = {};
+        char pathLogs[256] = {};
+        char pathCurrentJob[256] = {};
+        char language[256] = {};
+    };
+    ReturnBuffers& Buffers() { return buffers_; }
+
+private:
+    Library();
+    ~Library();
+
+    // Deletes every *.xml file of the folders where the neighbours drop their files.
+    void EmptyIncomingFolders();
+
+    // Members are built in this order and torn down in reverse: everything
+    // that writes to the log goes after it.
+    SystemClock clock_;
+    std::unique_ptr<FileSystem> fs_;
+    Configuration config_;
+    ActivityLog log_;
+    UnitTable units_;
+    EventSink events_;
+    PressLock pressLock_;
+    // SerialChannel serial_;           (serial)
+    // PressProtocol protocol_;         (presslink)
+    // JobMemory memory_;               (memory)
+    // ExchangeWatcher watcher_;        (exchange, last: its thread uses all of the above)
+
+    mutable std::mutex sessionGuard_;
+    std::string configPath_;
+    std::atomic<std::int32_t> hostWindow_{0};
+    std::atomic<std::int32_t> reserved_{0};
+
+    std::mutex returnGuard_;
+    ReturnBuffers buffers_;
+};
+
+} // namespace tsr
