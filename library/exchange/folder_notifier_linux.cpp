@@ -1,0 +1,109 @@
+#include "exchange/folder_notifier.h"
+
+#include <cerrno>
+#include <cstdint>
+#include <poll.h>
+#include <set>
+#include <sys/eventfd.h>
+#include <sys/inotify.h>
+#include <time.h>
+#include <unistd.h>
+
+namespace tsr {
+
+namespace {
+
+// Our own outgoing files are replaced by rename, so their temporary files
+// show as created, closed and moved; deletions and moves out matter too, as
+// they leave the next request of a folder (the second scan) to be handled.
+constexpr std::uint32_t kEvents = IN_CREATE | IN_CLOSE_WRITE | IN_MOVED_TO | IN_MOVED_FROM | IN_DELETE |
+                                  IN_ATTRIB | IN_DELETE_SELF | IN_MOVE_SELF;
+
+void SleepMs(int ms) {
+    timespec t{ms / 1000, static_cast<long>(ms % 1000) * 1000000L};
+    while (::nanosleep(&t, &t) != 0 && errno == EINTR) {
+    }
+}
+
+} // namespace
+
+FolderNotifier::FolderNotifier()
+    : inotify_(::inotify_init1(IN_NONBLOCK | IN_CLOEXEC)), wake_(::eventfd(0, EFD_NONBLOCK | EFD_CLOEXEC)) {}
+
+FolderNotifier::~FolderNotifier() {
+    if (inotify_ >= 0)
+        ::close(inotify_);
+    if (wake_ >= 0)
+        ::close(wake_);
+}
+
+bool FolderNotifier::WatchOnly(const std::vector<std::string>& folders) {
+    if (inotify_ < 0)
+        return folders.empty();
+    std::set<std::string> wanted(folders.begin(), folders.end());
+    for (auto it = watches_.begin(); it != watches_.end();) {
+        if (!wanted.count(it->first)) {
+            ::inotify_rm_watch(inotify_, it->second);
+            it = watches_.erase(it);
+        } else {
+            ++it;
+        }
+    }
+    bool all = true;
+    for (const std::string& folder : wanted) {
+        if (folder.empty()) {
+            all = false;
+            continue;
+        }
+        // Adding again is cheap and also notices a folder that was removed and made anew.
+        int wd = ::inotify_add_watch(inotify_, folder.c_str(), kEvents | IN_ONLYDIR);
+        if (wd < 0) {
+            watches_.erase(folder);
+            all = false;
+            continue;
+        }
+        auto old = watches_.find(folder);
+        if (old != watches_.end() && old->second != wd)
+            ::inotify_rm_watch(inotify_, old->second); // the name now leads to another folder
+        watches_[folder] = wd;
+    }
+    return all;
+}
+
+void FolderNotifier::Drain() {
+    alignas(inotify_event) char buffer[8192];
+    if (inotify_ >= 0)
+        while (::read(inotify_, buffer, sizeof buffer) > 0) {
+        }
+    std::uint64_t count = 0;
+    if (wake_ >= 0)
+        while (::read(wake_, &count, sizeof count) > 0) {
+        }
+}
+
+bool FolderNotifier::Wait(int timeoutMs) {
+    pollfd fds[2];
+    nfds_t n = 0;
+    if (inotify_ >= 0)
+        fds[n++] = pollfd{inotify_, POLLIN, 0};
+    if (wake_ >= 0)
+        fds[n++] = pollfd{wake_, POLLIN, 0};
+    if (n == 0) {
+        SleepMs(timeoutMs);
+        return false;
+    }
+    int ready = ::poll(fds, n, timeoutMs);
+    if (ready > 0)
+        Drain();
+    return ready > 0;
+}
+
+void FolderNotifier::Wake() {
+    if (wake_ < 0)
+        return;
+    std::uint64_t one = 1;
+    ssize_t written = ::write(wake_, &one, sizeof one);
+    (void)written;
+}
+
+} // namespace tsr

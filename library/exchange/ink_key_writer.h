@@ -1,0 +1,42 @@
+#pragma once
+#include <string>
+
+namespace tsr {
+
+class ActivityLog;
+class Configuration;
+class ExchangeFiles;
+class ProfileReader;
+class UnitTable;
+class XmlDefaults;
+
+// Publishes the unit table for the closed-loop system as "/InkKeys.xml" (keys
+// and ductor on a JDF template) and "/InkKeys_DC.xml" (ductor cycles) in the
+// folder "PathLoopKeysSND".
+class InkKeyWriter {
+public:
+    InkKeyWriter(ProfileReader& reader, ExchangeFiles& files, Configuration& config, ActivityLog& log,
+                 UnitTable& table, XmlDefaults& xml);
+
+    bool WriteInkKeysDC();
+    // Also writes "/InkKeys_DC.xml" and takes names and previews from "/currentjob.xml" first.
+    bool WriteInkKeys();
+
+    // The built-in templates: tabs, no line breaks between their tags.
+    static std::string KeysTemplate();
+    static std::string DuctorCycleTemplate();
+    // Read from the process's current folder; replaces the built-in keys template.
+    static constexpr const char* kTemplateFile = "Units_template.XML";
+
+private:
+    int UnitsInTable() const;
+
+    ProfileReader& reader_;
+    ExchangeFiles& files_;
+    Configuration& config_;
+    ActivityLog& log_;
+    UnitTable& table_;
+    XmlDefaults& xml_;
+};
+
+} // namespace tsr

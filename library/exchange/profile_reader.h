@@ -1,0 +1,55 @@
+#pragma once
+#include <cstdint>
+#include <memory>
+#include <mutex>
+#include <string>
+
+namespace tsr {
+
+class ActivityLog;
+class Configuration;
+class ExchangeFiles;
+class UnitTable;
+class XmlDefaults;
+class XmlNode;
+
+// Reads the incoming JDF files into the unit table: ink-zone profiles (presets
+// and corrected keys), ductor-cycle profiles and the current-job file. Keeps
+// the preview names of the front and back side for the key writer.
+class ProfileReader {
+public:
+    static constexpr std::size_t kMaxSeparation = 255; // bytes; TSR_GetUnitDetails copies it with its zero
+
+    ProfileReader(ExchangeFiles& files, Configuration& config, ActivityLog& log, UnitTable& table,
+                  XmlDefaults& xml);
+
+    bool ReadInkZoneProfile(const std::string& path);
+    bool ReadDuctorCycleProfile(const std::string& path);
+    bool ReadCurrentJob(const std::string& path);
+
+    // "r g b", each 0..1, to 0x00BBGGRR; 0x408000 unless there are three numbers.
+    static std::int32_t ParseSrgb(const std::string& text);
+
+    std::string FrontPreview() const;
+    std::string BackPreview() const;
+
+private:
+    struct Document;
+    // Reads and parses; logs "path empty", "file empty" or "load file err".
+    std::unique_ptr<XmlNode> Load(const std::string& path);
+    // Finds both sides; logs "no node front and back" when neither is there.
+    bool FindSides(const XmlNode& root, Document& doc);
+    void TakePreviews(const XmlNode& root);
+    int UnitsInTable() const;
+
+    ExchangeFiles& files_;
+    Configuration& config_;
+    ActivityLog& log_;
+    UnitTable& table_;
+    XmlDefaults& xml_;
+    mutable std::mutex previewGuard_;
+    std::string frontPreview_;
+    std::string backPreview_;
+};
+
+} // namespace tsr
