@@ -1,0 +1,1200 @@
+/* Tessaro operator page.
+ *
+ * The host injects the global `host` before this script runs. Host operations are
+ * synchronous and refuse arguments of the wrong kind (integers must be integers,
+ * texts strings, flags 0/1), so every call goes through the helpers below.
+ * The host shows every browser console message as a modal box: this script never
+ * writes to the console and catches its own errors into the message panel.
+ */
+(function () {
+  'use strict';
+
+  const MAX_UNITS = 30; // the host's per-unit arrays hold units 0 to 30
+  const MEMORY_SLOTS = 4;
+  const MAX_MESSAGES = 300;
+  const RANGE = {
+    ductor: [0, 100],
+    offset: [-255, 255],
+    percent: [-100, 100],
+  };
+  const FOLDERS = ['preset_input', 'loop_keys_input', 'loop_keys_output', 'loop_scan_input',
+    'loop_scan_output', 'loop_commands', 'current_job_path', 'log_path'];
+  const INT_SETTINGS = ['com', 'units', 'keys', 'perfector'];
+  const DEFAULT_INK = '#5b6b7a';
+
+  const state = {
+    languages: {},
+    lang: 'en',
+    settings: null,
+    units: [],
+    cycleValues: [],
+    percentMode: false,
+    memory: [],
+    memoryBusy: [],
+    messages: [],
+    countdownTimer: 0,
+    countdownEnd: 0,
+    copyJob: null,
+    started: false,
+    refreshed: false,
+    recallTimer: 0,
+  };
+
+  const $ = (id) => document.getElementById(id);
+
+  // ---- host access -------------------------------------------------------
+
+  function hostObject() {
+    return (typeof window.host === 'object' || typeof window.host === 'function') && window.host
+      ? window.host : null;
+  }
+
+  function hostCall(op, ...args) {
+    const h = hostObject();
+    if (!h || typeof h[op] !== 'function') return undefined;
+    try {
+      return h[op](...args);
+    } catch (e) {
+      pageFault(op, e);
+      return undefined;
+    }
+  }
+
+  function hostGet(prop) {
+    const h = hostObject();
+    if (!h) return undefined;
+    try {
+      return h[prop];
+    } catch (e) {
+      pageFault(prop, e);
+      return undefined;
+    }
+  }
+
+  function hostSet(prop, value) {
+    const h = hostObject();
+    if (!h) return;
+    try {
+      h[prop] = value;
+    } catch (e) {
+      pageFault(prop, e);
+    }
+  }
+
+  function toInt(v, fallback) {
+    const n = typeof v === 'number' ? v : parseInt(String(v), 10);
+    return Number.isFinite(n) ? Math.trunc(n) : fallback;
+  }
+
+  function clamp(v, [lo, hi]) {
+    return Math.min(hi, Math.max(lo, v));
+  }
+
+  // ---- translations ------------------------------------------------------
+
+  function lookup(lang, key) {
+    const entry = state.languages[lang];
+    let node = entry && entry.translation;
+    for (const part of key.split('.')) {
+      if (node === null || typeof node !== 'object') return null;
+      node = node[part];
+    }
+    return typeof node === 'string' ? node : null;
+  }
+
+  // The host turns every apostrophe of a locale file into "|"; put it back.
+  function tx(key, vars) {
+    let s = lookup(state.lang, key);
+    if (s === null) s = lookup('en', key);
+    if (s === null) return null;
+    s = s.replace(/\|/g, '\u2019');
+    return s.replace(/\{\{\s*(\w+)\s*\}\}/g, (m, k) =>
+      vars && Object.prototype.hasOwnProperty.call(vars, k) ? String(vars[k]) : m);
+  }
+
+  function t(key, vars) {
+    const s = tx(key, vars);
+    return s === null ? key : s;
+  }
+
+  function setI18n(el, key, vars) {
+    el.dataset.i18n = key;
+    if (vars) el.dataset.i18nVars = JSON.stringify(vars);
+    else delete el.dataset.i18nVars;
+    translateEl(el);
+  }
+
+  function translateEl(el) {
+    const vars = el.dataset.i18nVars ? JSON.parse(el.dataset.i18nVars) : undefined;
+    const s = tx(el.dataset.i18n, vars);
+    if (s !== null) el.textContent = s;
+    else if (!el.textContent) el.textContent = el.dataset.i18n;
+  }
+
+  function languageNames() {
+    return Object.keys(state.languages).filter((k) => {
+      const e = state.languages[k];
+      return e && typeof e === 'object' && e.translation && typeof e.translation === 'object';
+    });
+  }
+
+  function setLanguage(lang) {
+    if (!state.languages[lang]) lang = state.languages.en ? 'en' : (languageNames()[0] || 'en');
+    state.lang = lang;
+    document.documentElement.lang = lang;
+    document.querySelectorAll('[data-i18n]').forEach(translateEl);
+    renderLanguageSwitch();
+    renderSettingsLanguages();
+    state.units.forEach(renderUnit);
+    renderSelectionCount();
+    renderMemory();
+    renderMessages();
+    renderCountdown();
+    renderCopyStatus();
+    renderFolderTexts();
+  }
+
+  function renderLanguageSwitch() {
+    const box = $('language-switch');
+    box.querySelectorAll('button').forEach((b) => b.remove());
+    for (const lang of languageNames()) {
+      const b = document.createElement('button');
+      b.type = 'button';
+      b.className = 'seg';
+      b.lang = lang;
+      b.textContent = lookup(lang, 'language.short') || lang.toUpperCase();
+      b.setAttribute('aria-label', lookup(lang, 'language.name') || lang);
+      b.setAttribute('aria-pressed', String(lang === state.lang));
+      b.addEventListener('click', guard(() => {
+        setLanguage(lang);
+        const sel = $('settings-language');
+        if (sel) sel.value = lang;
+      }));
+      box.appendChild(b);
+    }
+    box.hidden = languageNames().length < 2;
+  }
+
+  function renderSettingsLanguages() {
+    const sel = $('settings-language');
+    const current = sel.value || (state.settings && state.settings.language) || state.lang;
+    sel.textContent = '';
+    const names = languageNames();
+    if (current && !names.includes(current)) names.push(current);
+    for (const lang of names) {
+      const o = document.createElement('option');
+      o.value = lang;
+      o.textContent = lookup(lang, 'language.name') || lang;
+      sel.appendChild(o);
+    }
+    sel.value = current;
+  }
+
+  // ---- errors of the page itself -------------------------------------------
+
+  function pageFault(where, e) {
+    addMessages([{ raw: 'page: ' + where + ': ' + (e && e.message ? e.message : String(e)), level: 'error' }]);
+  }
+
+  function guard(fn, name) {
+    return function (...args) {
+      try {
+        return fn.apply(this, args);
+      } catch (e) {
+        pageFault(name || fn.name || 'handler', e);
+        return undefined;
+      }
+    };
+  }
+
+  // ---- pending messages -----------------------------------------------------
+
+  // Joined form: entries separated by "|"; an entry holding a blank, control
+  // character, double quote or "|" is quoted, with inner quotes doubled.
+  function parsePending(text) {
+    const out = [];
+    if (typeof text !== 'string' || text === '') return out;
+    let i = 0;
+    const n = text.length;
+    for (;;) {
+      let item = '';
+      if (text[i] === '"') {
+        i++;
+        while (i < n) {
+          if (text[i] === '"') {
+            if (text[i + 1] === '"') { item += '"'; i += 2; } else { i++; break; }
+          } else {
+            item += text[i++];
+          }
+        }
+        while (i < n && text[i] !== '|') item += text[i++];
+      } else {
+        while (i < n && text[i] !== '|') item += text[i++];
+      }
+      out.push(item);
+      if (i >= n) break;
+      i++;
+    }
+    return out;
+  }
+
+  const EVENT_RE = /^Unit <b>(-?\d+)<\/b>: <b>(-?\d+)<\/b> \/ type: (-?\d+)$/;
+  const MEMORY_SAVED_RE = /^Configuration saved to position (-?\d+)$/;
+
+  function classify(text) {
+    const ev = EVENT_RE.exec(text);
+    if (ev) {
+      const unit = +ev[1], code = +ev[2], kind = +ev[3];
+      let level = 'info';
+      if (code >= 1 && code <= 2) level = 'warn';
+      if (code === 3 || code === 10) level = 'error';
+      return { event: { unit, code, kind }, level };
+    }
+    if (text === 'Settings saved successfully') return { known: 'messages.settingsSaved', level: 'ok' };
+    const mem = MEMORY_SAVED_RE.exec(text);
+    if (mem) return { known: 'messages.memorySaved', vars: { n: +mem[1] }, level: 'ok' };
+    return { raw: text, level: 'info' };
+  }
+
+  function eventText(ev) {
+    const code = [0, 1, 2, 3, 4, 5, 10].includes(ev.code) ? t('events.code' + ev.code)
+      : t('events.codeOther', { code: ev.code });
+    const kind = [0, 1, 2, 3].includes(ev.kind) ? t('events.kind' + ev.kind)
+      : t('events.kindOther', { kind: ev.kind });
+    if (ev.unit === 0) return t('messages.pressEvent', { code });
+    return t('messages.event', { unit: ev.unit, code, kind });
+  }
+
+  // Host texts may carry <b>…</b>; nothing else of them is taken as markup.
+  function appendMarked(el, text) {
+    let bold = false;
+    for (const part of text.split(/(<\/?b>)/i)) {
+      if (/^<b>$/i.test(part)) { bold = true; continue; }
+      if (/^<\/b>$/i.test(part)) { bold = false; continue; }
+      if (!part) continue;
+      if (bold) {
+        const s = document.createElement('strong');
+        s.textContent = part;
+        el.appendChild(s);
+      } else {
+        el.appendChild(document.createTextNode(part));
+      }
+    }
+  }
+
+  function messageNode(m) {
+    const li = document.createElement('li');
+    li.className = 'message level-' + m.level;
+    const time = document.createElement('time');
+    time.className = 'message-time';
+    time.textContent = m.time.toLocaleTimeString(state.lang, { hour: '2-digit', minute: '2-digit', second: '2-digit', hour12: false });
+    li.appendChild(time);
+    const body = document.createElement('span');
+    body.className = 'message-text';
+    if (m.event) body.textContent = eventText(m.event);
+    else if (m.known) body.textContent = t(m.known, m.vars);
+    else appendMarked(body, m.raw);
+    li.appendChild(body);
+    return li;
+  }
+
+  function addMessages(items) {
+    if (!items.length) return;
+    const list = $('messages');
+    for (const item of items) {
+      const m = Object.assign({ time: new Date() }, item);
+      state.messages.unshift(m);
+      list.insertBefore(messageNode(m), list.firstChild);
+    }
+    while (state.messages.length > MAX_MESSAGES) {
+      state.messages.pop();
+      list.removeChild(list.lastChild);
+    }
+    $('messages-none').hidden = state.messages.length > 0;
+  }
+
+  function renderMessages() {
+    const list = $('messages');
+    list.textContent = '';
+    for (const m of state.messages) list.appendChild(messageNode(m));
+    $('messages-none').hidden = state.messages.length > 0;
+  }
+
+  function fetchPending() {
+    const text = hostGet('errors');
+    const items = parsePending(text).map(classify);
+    for (const it of items) {
+      if (it.event && it.event.unit === 0 && it.event.code === 10) showSerialBanner();
+    }
+    addMessages(items);
+  }
+
+  // ---- serial link state ----------------------------------------------------
+
+  function setLinkState(s) {
+    const box = $('link-state');
+    box.dataset.state = s;
+    setI18n($('link-state-text'), s === 'online' ? 'app.online' : s === 'offline' ? 'app.offline' : 'app.starting');
+  }
+
+  function showSerialBanner() {
+    $('serial-banner').hidden = false;
+    setLinkState('offline');
+  }
+
+  // ---- units ----------------------------------------------------------------
+
+  function unitByNumber(n) {
+    n = toInt(n, 0);
+    return state.units.find((u) => u.n === n) || null;
+  }
+
+  function cycleEnabled() {
+    return !!(state.settings && toInt(state.settings.ductorcycle, 0) > 0);
+  }
+
+  function cycleLabel(v) {
+    return v > 0 ? '1/' + v : String(v);
+  }
+
+  function createUnit(n) {
+    const el = $('unit-template').content.firstElementChild.cloneNode(true);
+    const u = {
+      n, el,
+      selected: false,
+      ductor: null, ductorPress: null,
+      cycle: null, cyclePress: null,
+      offset: 0, percent: 0,
+      progress: 'idle', retry: 0, failed: false, dirty: false,
+      keys: null, inkName: '', inkColour: null,
+    };
+    el.dataset.unit = String(n);
+    const id = (s) => 'unit' + n + '-' + s;
+    el.setAttribute('aria-labelledby', id('name'));
+    el.querySelector('.unit-name').id = id('name');
+    el.querySelector('.status-text').id = id('status');
+
+    const select = el.querySelector('.unit-select');
+    select.addEventListener('click', guard(() => setSelected(u, !u.selected)));
+
+    const dField = el.querySelector('.field-ductor');
+    const dInput = dField.querySelector('input');
+    dInput.id = id('ductor');
+    dField.querySelector('label').htmlFor = dInput.id;
+    dInput.setAttribute('aria-describedby', id('ductor-note'));
+    dField.querySelector('.field-note').id = id('ductor-note');
+    dInput.addEventListener('change', guard(() => setDuctor(u, toInt(dInput.value, u.ductor))));
+    wireStepper(dField, (d) => setDuctor(u, (u.ductor === null ? (u.ductorPress || 0) : u.ductor) + d));
+
+    const cField = el.querySelector('.field-cycle');
+    const cSelect = cField.querySelector('select');
+    cSelect.id = id('cycle');
+    cField.querySelector('label').htmlFor = cSelect.id;
+    cSelect.setAttribute('aria-describedby', id('cycle-note'));
+    cField.querySelector('.field-note').id = id('cycle-note');
+    cSelect.addEventListener('change', guard(() => setCycle(u, toInt(cSelect.value, 0))));
+
+    const kField = el.querySelector('.field-keys');
+    const kInput = kField.querySelector('input');
+    kInput.id = id('keys');
+    kField.querySelector('label').htmlFor = kInput.id;
+    kInput.addEventListener('change', guard(() => setKeyEntry(u, toInt(kInput.value, 0))));
+    wireStepper(kField, (d) => setKeyEntry(u, (state.percentMode ? u.percent : u.offset) + d));
+
+    el.querySelector('.bars').id = id('profile');
+    return u;
+  }
+
+  // Holding a step button repeats it; a keyboard activation steps once.
+  function wireStepper(field, step) {
+    const buttons = [[field.querySelector('.step-down'), -1], [field.querySelector('.step-up'), 1]];
+    for (const [b, d] of buttons) {
+      let delay = 0, repeat = 0;
+      const stop = () => { clearTimeout(delay); clearInterval(repeat); delay = repeat = 0; };
+      b.addEventListener('pointerdown', guard((e) => {
+        if (e.button !== 0) return;
+        stop();
+        step(d);
+        delay = setTimeout(() => { repeat = setInterval(guard(() => step(d)), 90); }, 450);
+      }));
+      ['pointerup', 'pointerleave', 'pointercancel', 'blur'].forEach((ev) => b.addEventListener(ev, stop));
+      b.addEventListener('click', guard((e) => { if (e.detail === 0) step(d); }));
+    }
+  }
+
+  function buildUnits(count) {
+    const box = $('units');
+    state.units.forEach((u) => u.el.remove());
+    state.units = [];
+    for (let n = 1; n <= count; n++) {
+      const u = createUnit(n);
+      state.units.push(u);
+      box.appendChild(u.el);
+    }
+    box.style.setProperty('--unit-count', String(Math.max(1, count)));
+    $('no-units').hidden = count > 0;
+    fillCycleSelects();
+    buildCopySelects();
+    state.units.forEach(renderUnit);
+  }
+
+  function buildCopySelects() {
+    for (const [id, pick] of [['copy-from', 1], ['copy-to', 2]]) {
+      const sel = $(id);
+      const old = toInt(sel.value, pick);
+      sel.textContent = '';
+      for (const u of state.units) {
+        const o = document.createElement('option');
+        o.value = String(u.n);
+        o.textContent = String(u.n);
+        sel.appendChild(o);
+      }
+      if (state.units.length) sel.value = String(Math.min(old, state.units.length));
+    }
+  }
+
+  function fillCycleSelects() {
+    for (const u of state.units) fillCycleSelect(u);
+  }
+
+  function fillCycleSelect(u) {
+    const sel = u.el.querySelector('.cycle-select');
+    const values = state.cycleValues.slice();
+    for (const v of [u.cycle, u.cyclePress]) {
+      if (v !== null && !values.includes(v)) values.push(v);
+    }
+    sel.textContent = '';
+    if (u.cycle === null) {
+      const o = document.createElement('option');
+      o.value = '';
+      o.textContent = '–';
+      sel.appendChild(o);
+    }
+    for (const v of values) {
+      const o = document.createElement('option');
+      o.value = String(v);
+      o.textContent = cycleLabel(v);
+      sel.appendChild(o);
+    }
+    sel.value = u.cycle === null ? '' : String(u.cycle);
+  }
+
+  function progressText(u) {
+    if (u.failed) return t('progress.failed');
+    switch (u.progress) {
+      case 'queued': return t('progress.queued');
+      case 'start': return t('progress.start');
+      case 'retry': return t('progress.retry', { n: u.retry });
+      case 'done': return t('progress.done');
+      case 'read': return t('progress.read');
+      case 'copying': return t('progress.copying');
+      default: return u.dirty ? t('progress.dirty') : t('progress.idle');
+    }
+  }
+
+  function renderUnit(u) {
+    const el = u.el;
+    el.dataset.progress = u.failed ? 'failed' : u.progress;
+    el.classList.toggle('is-selected', u.selected);
+    el.classList.toggle('is-dirty', u.dirty);
+    const unitTitle = t('units.unit', { n: u.n });
+    el.querySelector('.unit-name').textContent = unitTitle;
+    const sel = el.querySelector('.unit-select');
+    sel.setAttribute('aria-pressed', String(u.selected));
+
+    const colour = u.inkColour || DEFAULT_INK;
+    el.style.setProperty('--ink', colour);
+    el.style.setProperty('--ink-text', readableOn(colour));
+    const ink = el.querySelector('.ink-name');
+    ink.textContent = u.inkName;
+    ink.hidden = !u.inkName;
+
+    el.querySelector('.status-text').textContent = progressText(u);
+
+    // ductor
+    const dLabel = t('units.ductor');
+    el.querySelector('.field-ductor .field-label').textContent = dLabel;
+    const dInput = el.querySelector('.ductor-input');
+    if (document.activeElement !== dInput) dInput.value = u.ductor === null ? '' : String(u.ductor);
+    dInput.min = String(RANGE.ductor[0]);
+    dInput.max = String(RANGE.ductor[1]);
+    stepLabels(el.querySelector('.field-ductor'), dLabel, u.n);
+    const dChanged = u.ductor !== null && u.ductorPress !== null && u.ductor !== u.ductorPress;
+    el.querySelector('.field-ductor').classList.toggle('is-changed', dChanged);
+    el.querySelector('.ductor-note').textContent = u.ductorPress === null ? t('units.pressUnknown')
+      : t('units.press', { value: u.ductorPress }) + (dChanged ? ' · ' + t('units.changed') : '');
+
+    // ductor cycle
+    const cField = el.querySelector('.field-cycle');
+    cField.hidden = !cycleEnabled();
+    cField.querySelector('.field-label').textContent = t('units.ductorCycle');
+    const cChanged = u.cycle !== null && u.cyclePress !== null && u.cycle !== u.cyclePress;
+    cField.classList.toggle('is-changed', cChanged);
+    el.querySelector('.cycle-note').textContent = u.cyclePress === null ? t('units.pressUnknown')
+      : t('units.press', { value: cycleLabel(u.cyclePress) }) + (cChanged ? ' · ' + t('units.changed') : '');
+
+    // key entry
+    const kField = el.querySelector('.field-keys');
+    const kLabel = state.percentMode ? t('units.keyPercent') : t('units.keyOffset');
+    kField.querySelector('.field-label').textContent = kLabel;
+    const kInput = el.querySelector('.keys-input');
+    const range = state.percentMode ? RANGE.percent : RANGE.offset;
+    kInput.min = String(range[0]);
+    kInput.max = String(range[1]);
+    const kValue = state.percentMode ? u.percent : u.offset;
+    if (document.activeElement !== kInput) kInput.value = String(kValue);
+    kField.classList.toggle('is-changed', kValue !== 0);
+    stepLabels(kField, kLabel, u.n);
+
+    renderProfile(u);
+  }
+
+  function stepLabels(field, what, n) {
+    field.querySelector('.step-down').setAttribute('aria-label', t('units.decrease', { what, n }));
+    field.querySelector('.step-up').setAttribute('aria-label', t('units.increase', { what, n }));
+  }
+
+  function renderProfile(u) {
+    const box = u.el.querySelector('.profile');
+    box.classList.toggle('has-ink', !!u.inkName);
+    const bars = box.querySelector('.bars');
+    const keys = u.keys || [];
+    box.querySelector('.profile-empty').hidden = keys.length > 0;
+    if (bars.childElementCount !== keys.length) {
+      bars.textContent = '';
+      for (let i = 0; i < keys.length; i++) bars.appendChild(document.createElement('span'));
+    }
+    let sum = 0, max = 0;
+    keys.forEach((k, i) => {
+      bars.children[i].style.height = (k / 255 * 100).toFixed(1) + '%';
+      sum += k;
+      max = Math.max(max, k);
+    });
+    bars.setAttribute('aria-label', keys.length
+      ? t('units.profileLabel', { n: u.n, count: keys.length, mean: Math.round(sum / keys.length), max })
+      : t('units.profile') + ': ' + t('units.noProfile'));
+  }
+
+  // Black or white text, whichever reads better on the ink colour.
+  function readableOn(hex) {
+    const m = /^#([0-9a-f]{6})$/i.exec(hex);
+    if (!m) return '#fff';
+    const v = parseInt(m[1], 16);
+    const lin = (c) => { c /= 255; return c <= 0.03928 ? c / 12.92 : Math.pow((c + 0.055) / 1.055, 2.4); };
+    const l = 0.2126 * lin(v >> 16) + 0.7152 * lin((v >> 8) & 255) + 0.0722 * lin(v & 255);
+    return l > 0.179 ? '#111' : '#fff';
+  }
+
+  function setSelected(u, on) {
+    u.selected = on;
+    writeSelection();
+    renderUnit(u);
+  }
+
+  function writeSelection() {
+    const text = state.units.filter((u) => u.selected).map((u) => String(u.n)).join(',');
+    hostSet('selectedUnits', text);
+    renderSelectionCount();
+  }
+
+  function renderSelectionCount() {
+    $('selected-count').textContent = t('units.selectedCount', { count: state.units.filter((u) => u.selected).length });
+  }
+
+  function setDuctor(u, v) {
+    if (v === null || v === undefined || !Number.isFinite(v)) { renderUnit(u); return; }
+    v = clamp(Math.trunc(v), RANGE.ductor);
+    u.ductor = v;
+    hostCall('setUnitDuctorValue', u.n, v);
+    renderUnit(u);
+  }
+
+  function setCycle(u, v) {
+    u.cycle = Math.trunc(v);
+    hostCall('setUnitDuctorCycle', u.n, u.cycle);
+    fillCycleSelect(u);
+    renderUnit(u);
+  }
+
+  function setKeyEntry(u, v) {
+    if (state.percentMode) {
+      u.percent = clamp(Math.trunc(v), RANGE.percent);
+      hostCall('setKeysPercentage', u.n, u.percent);
+    } else {
+      u.offset = clamp(Math.trunc(v), RANGE.offset);
+      hostCall('setKeys', u.n, u.offset);
+    }
+    renderUnit(u);
+  }
+
+  function setPercentMode(on) {
+    state.percentMode = on;
+    hostCall('setKeysMode', on ? 1 : 0);
+    setPercentModeView();
+    state.units.forEach(renderUnit);
+  }
+
+  function markUnits(list, progress) {
+    for (const u of list) {
+      u.progress = progress;
+      u.failed = false;
+      renderUnit(u);
+    }
+  }
+
+  function initialRefresh() {
+    if (state.refreshed || !state.started || !state.units.length) return;
+    state.refreshed = true;
+    hostCall('LoadInitialState');
+  }
+
+  // ---- ink-up countdown -------------------------------------------------------
+
+  function renderCountdown() {
+    const label = $('ink-up-label');
+    const btn = $('ink-up');
+    const left = Math.ceil((state.countdownEnd - Date.now()) / 1000);
+    if (state.countdownTimer && left > 0) {
+      setI18n(label, 'commands.inkingUp', { s: left });
+      btn.classList.add('is-counting');
+      btn.disabled = true;
+    } else {
+      clearInterval(state.countdownTimer);
+      state.countdownTimer = 0;
+      setI18n(label, 'commands.inkUp');
+      btn.classList.remove('is-counting');
+      btn.disabled = false;
+    }
+  }
+
+  // ---- copy and swap ---------------------------------------------------------
+
+  function renderCopyStatus() {
+    const el = $('copy-status');
+    const job = state.copyJob;
+    if (!job) { el.textContent = ''; return; }
+    if (job.same) { el.textContent = t('copy.same'); return; }
+    el.textContent = t(job.swap ? 'copy.swapping' : 'copy.copying', { a: job.a, b: job.b });
+  }
+
+  function startCopy(swap) {
+    const a = toInt($('copy-from').value, 0);
+    const b = toInt($('copy-to').value, 0);
+    if (!unitByNumber(a) || !unitByNumber(b)) return;
+    if (a === b) {
+      state.copyJob = { same: true };
+      renderCopyStatus();
+      return;
+    }
+    state.copyJob = { a, b, swap, started: false };
+    renderCopyStatus();
+    // The values of the first unit go onto the second.
+    hostCall(swap ? 'SwapUnit' : 'CopyUnit', a, b);
+  }
+
+  // ---- job memory -------------------------------------------------------------
+
+  function buildMemory() {
+    const list = $('memory-list');
+    list.textContent = '';
+    for (let p = 0; p < MEMORY_SLOTS; p++) {
+      const li = $('memory-template').content.firstElementChild.cloneNode(true);
+      li.dataset.slot = String(p);
+      li.querySelector('.memory-title').id = 'memory' + p + '-title';
+      li.querySelector('.memory-save').addEventListener('click', guard(() => openMemoryDialog(p, 'save')));
+      li.querySelector('.memory-recall').addEventListener('click', guard(() => openMemoryDialog(p, 'recall')));
+      list.appendChild(li);
+      state.memory[p] = null;
+      state.memoryBusy[p] = '';
+    }
+    renderMemory();
+  }
+
+  function renderMemory() {
+    document.querySelectorAll('#memory-list .memory-slot').forEach((li) => {
+      const p = +li.dataset.slot;
+      const job = state.memory[p];
+      const busy = state.memoryBusy[p];
+      li.dataset.state = busy || (job ? 'job' : 'empty');
+      li.querySelector('.memory-title').textContent = t('memory.slot', { n: p + 1 });
+      li.querySelector('.memory-desc').textContent = busy ? t(busy === 'saving' ? 'memory.saving' : 'memory.recalling')
+        : job ? (job.description || t('memory.noDescription')) : t('memory.empty');
+      li.querySelector('.memory-date').textContent = job && job.saved_on ? t('memory.savedOn', { date: job.saved_on }) : '';
+      const save = li.querySelector('.memory-save');
+      const recall = li.querySelector('.memory-recall');
+      save.textContent = t('memory.save');
+      recall.textContent = t('memory.recall');
+      save.setAttribute('aria-label', t('memory.saveToSlot', { n: p + 1 }));
+      recall.setAttribute('aria-label', t('memory.recallSlot', { n: p + 1 }));
+      save.disabled = !!busy;
+      recall.disabled = !!busy || !job;
+    });
+  }
+
+  let memoryAction = null;
+
+  function openMemoryDialog(p, action) {
+    const job = state.memory[p];
+    if (action === 'recall' && !job) return;
+    memoryAction = { p, action };
+    const dlg = $('memory-dialog');
+    $('memory-dialog-heading').textContent = t(action === 'save' ? 'memory.saveToSlot' : 'memory.recallSlot', { n: p + 1 });
+    const text = $('memory-dialog-text');
+    const descField = $('memory-desc-field');
+    if (action === 'save') {
+      text.textContent = job ? t('memory.overwrite', { n: p + 1, name: job.description || t('memory.noDescription') }) : '';
+      text.hidden = !job;
+      descField.hidden = false;
+      $('memory-desc').value = job ? job.description : '';
+      $('memory-confirm').textContent = t('memory.save');
+    } else {
+      text.textContent = t('memory.recallText', { name: job.description || t('memory.noDescription'), date: job.saved_on });
+      text.hidden = false;
+      descField.hidden = true;
+      $('memory-confirm').textContent = t('memory.recall');
+    }
+    dlg.showModal();
+    if (action === 'save') $('memory-desc').select();
+  }
+
+  function confirmMemory() {
+    const act = memoryAction;
+    memoryAction = null;
+    $('memory-dialog').close();
+    if (!act) return;
+    if (act.action === 'save') {
+      // Control characters would break the job file's line layout.
+      const desc = $('memory-desc').value.replace(/[\u0000-\u001f\u007f]/g, ' ').trim().slice(0, 80);
+      hostCall('saveConfig', act.p, desc);
+    } else {
+      state.memoryBusy[act.p] = 'recalling';
+      renderMemory();
+      clearTimeout(state.recallTimer);
+      state.recallTimer = setTimeout(guard(endRecall), 60000);
+      hostCall('loadConfig', act.p);
+    }
+  }
+
+  function endRecall() {
+    clearTimeout(state.recallTimer);
+    let changed = false;
+    state.memoryBusy.forEach((b, i) => { if (b === 'recalling') { state.memoryBusy[i] = ''; changed = true; } });
+    if (changed) renderMemory();
+  }
+
+  // ---- settings ------------------------------------------------------------------
+
+  function buildFolderFields() {
+    const box = $('folder-fields');
+    for (const name of FOLDERS) {
+      const row = document.createElement('div');
+      row.className = 'folder-row';
+      const label = document.createElement('label');
+      label.className = 'field-label';
+      label.htmlFor = 'folder-' + name;
+      label.dataset.i18n = 'settings.' + name;
+      const input = document.createElement('input');
+      input.type = 'text';
+      input.id = 'folder-' + name;
+      input.name = name;
+      input.autocomplete = 'off';
+      input.spellcheck = false;
+      const btn = document.createElement('button');
+      btn.type = 'button';
+      btn.className = 'btn btn-secondary browse';
+      btn.dataset.i18n = 'settings.browse';
+      btn.dataset.folder = name;
+      btn.addEventListener('click', guard(() => hostCall('browseFolder', name)));
+      row.append(label, input, btn);
+      box.appendChild(row);
+    }
+  }
+
+  function renderFolderTexts() {
+    for (const name of FOLDERS) {
+      const btn = document.querySelector('button.browse[data-folder="' + name + '"]');
+      if (btn) btn.setAttribute('aria-label', t('settings.browseFor', { what: t('settings.' + name) }));
+    }
+  }
+
+  function fillSettingsForm(s) {
+    const f = $('settings-form');
+    for (const name of INT_SETTINGS) f.elements[name].value = String(toInt(s[name], 0));
+    f.elements.ductorcycle.value = String(toInt(s.ductorcycle, 0));
+    f.elements.preset.checked = s.preset === true || s.preset === 1;
+    f.elements.loop.checked = s.loop === true || s.loop === 1;
+    for (const name of FOLDERS) f.elements[name].value = typeof s[name] === 'string' ? s[name] : '';
+    renderSettingsLanguages();
+    f.elements.language.value = typeof s.language === 'string' && s.language ? s.language : state.lang;
+    clearSettingsErrors();
+  }
+
+  function clearSettingsErrors() {
+    document.querySelectorAll('#settings-form .field-error').forEach((e) => { e.textContent = ''; });
+    document.querySelectorAll('#settings-form [aria-invalid]').forEach((e) => e.removeAttribute('aria-invalid'));
+    setI18n($('settings-status'), 'settings.note');
+  }
+
+  function readSettingsForm() {
+    const f = $('settings-form');
+    clearSettingsErrors();
+    const out = {};
+    let bad = null;
+    for (const name of INT_SETTINGS) {
+      const input = f.elements[name];
+      const min = +input.dataset.min, max = +input.dataset.max;
+      const text = input.value.trim();
+      const v = /^-?\d+$/.test(text) ? parseInt(text, 10) : NaN;
+      if (!(v >= min && v <= max)) {
+        input.setAttribute('aria-invalid', 'true');
+        $('err-' + name).textContent = t('settings.range', { min, max });
+        bad = bad || input;
+      }
+      out[name] = v;
+    }
+    if (bad) {
+      setI18n($('settings-status'), 'settings.invalid');
+      bad.focus();
+      return null;
+    }
+    out.ductorcycle = toInt(f.elements.ductorcycle.value, 0);
+    out.preset = f.elements.preset.checked;
+    out.loop = f.elements.loop.checked;
+    for (const name of FOLDERS) out[name] = f.elements[name].value.trim();
+    out.language = f.elements.language.value || state.lang;
+    return out;
+  }
+
+  function openSettings() {
+    if (state.settings) fillSettingsForm(state.settings);
+    $('settings-dialog').showModal();
+  }
+
+  function saveSettings() {
+    const s = readSettingsForm();
+    if (!s) return;
+    const before = state.settings || {};
+    state.settings = s;
+    $('settings-dialog').close();
+    setLanguage(s.language);
+    // The host clears the flag again if the port still cannot be opened.
+    hostSet('isSerialOpen', 1);
+    hostCall('saveSettings', JSON.stringify(s));
+    if (hostGet('isSerialOpen') === false) {
+      showSerialBanner();
+    } else {
+      $('serial-banner').hidden = true;
+      setLinkState('online');
+    }
+    // Unit count, key count and cycle scale reach the host only at a start: start again.
+    if (['units', 'keys', 'ductorcycle'].some((k) => toInt(before[k], -1) !== s[k])) {
+      window.location.reload();
+    }
+  }
+
+  // ---- page functions called by the host -------------------------------------
+
+  function parseJsonArg(v) {
+    if (typeof v === 'string') return JSON.parse(v);
+    return v;
+  }
+
+  const App = {
+    loadSettings(json) {
+      const s = parseJsonArg(json);
+      if (!s || typeof s !== 'object') return;
+      state.settings = s;
+      fillSettingsForm(s);
+      setLanguage(typeof s.language === 'string' && s.language ? s.language : state.lang);
+    },
+
+    loadLanguages(json) {
+      const l = parseJsonArg(json);
+      state.languages = l && typeof l === 'object' ? l : {};
+      const wanted = state.settings && state.settings.language ? state.settings.language : state.lang;
+      setLanguage(wanted);
+    },
+
+    loadUnits(count) {
+      const n = Math.max(0, Math.min(MAX_UNITS, toInt(count, 0)));
+      buildUnits(n);
+      // Take over a selection the host still holds from before a reload.
+      const held = String(hostGet('selectedUnits') || '').split(/[\s,]+/).map((x) => toInt(x, 0));
+      for (const u of state.units) u.selected = held.includes(u.n);
+      writeSelection();
+      // The page starts with no pending key changes; make the host agree.
+      setPercentMode(false);
+      for (const u of state.units) {
+        hostCall('setKeys', u.n, 0);
+        hostCall('setKeysPercentage', u.n, 0);
+      }
+      state.units.forEach(renderUnit);
+      setTimeout(guard(initialRefresh), 0);
+    },
+
+    reloadDuctorCycles() {
+      const text = hostGet('ductorCycleValues');
+      state.cycleValues = typeof text === 'string'
+        ? text.split(',').map((x) => x.trim()).filter((x) => /^-?\d+$/.test(x)).map((x) => parseInt(x, 10))
+        : [];
+      fillCycleSelects();
+      state.units.forEach(renderUnit);
+    },
+
+    loadMemory(p, entry) {
+      p = toInt(p, -1);
+      if (p < 0 || p >= MEMORY_SLOTS) return;
+      const e = parseJsonArg(entry) || {};
+      state.memory[p] = {
+        saved_on: typeof e.saved_on === 'string' ? e.saved_on : '',
+        description: typeof e.description === 'string' ? e.description : '',
+      };
+      if (state.memoryBusy[p] === 'saving') state.memoryBusy[p] = '';
+      renderMemory();
+    },
+
+    emptyMemory(p) {
+      p = toInt(p, -1);
+      if (p < 0 || p >= MEMORY_SLOTS) return;
+      state.memory[p] = null;
+      if (state.memoryBusy[p] === 'saving') state.memoryBusy[p] = '';
+      renderMemory();
+    },
+
+    savingMemory(p) {
+      p = toInt(p, -1);
+      if (p < 0 || p >= MEMORY_SLOTS) return;
+      state.memoryBusy[p] = 'saving';
+      renderMemory();
+    },
+
+    makeDirtyValues() {
+      for (const u of state.units) {
+        u.dirty = true;
+        renderUnit(u);
+      }
+    },
+
+    setSettingsFolder(target, path) {
+      if (!FOLDERS.includes(target) || typeof path !== 'string') return;
+      const input = $('settings-form').elements[target];
+      input.value = path;
+      if (state.settings && !$('settings-dialog').open) state.settings[target] = path;
+    },
+
+    showPendingErrors() {
+      fetchPending();
+    },
+
+    showSerialError() {
+      showSerialBanner();
+    },
+
+    setUnitProgress(unit, code) {
+      const u = unitByNumber(unit);
+      if (!u) return;
+      code = toInt(code, -1);
+      if (code === 0) {
+        u.progress = 'start';
+      } else if (code === 1 || code === 2) {
+        u.progress = 'retry';
+        u.retry = code;
+      } else if (code === 3) {
+        u.progress = 'retry';
+        u.retry = 3;
+        u.failed = true; // the third attempt failed: the operation gave up
+      } else if (code === 4) {
+        u.progress = 'done';
+      } else if (code === 5) {
+        u.progress = 'read';
+      }
+      renderUnit(u);
+    },
+
+    resetKey(unit) {
+      const u = unitByNumber(unit);
+      if (!u) return;
+      u.offset = 0;
+      if (u.percent !== 0) {
+        // Applied once; the host would send it again on the next apply.
+        u.percent = 0;
+        hostCall('setKeysPercentage', u.n, 0);
+      }
+      renderUnit(u);
+    },
+
+    okDuctorValue(unit) {
+      const u = unitByNumber(unit);
+      if (u) hostCall('GetDuctor', u.n);
+    },
+
+    okDuctorCycle(unit) {
+      const u = unitByNumber(unit);
+      if (u) hostCall('GetDuctorCycle', u.n);
+    },
+
+    startUnits(list) {
+      let units;
+      if (typeof list === 'string') {
+        const nums = list.split(',').map((x) => toInt(x, 0));
+        units = state.units.filter((u) => nums.includes(u.n));
+      } else {
+        units = state.units.filter((u) => u.selected);
+      }
+      markUnits(units, 'queued');
+    },
+
+    showCountdown(seconds) {
+      const s = Math.max(0, toInt(seconds, 0));
+      clearInterval(state.countdownTimer);
+      state.countdownTimer = 0;
+      if (s > 0) {
+        state.countdownEnd = Date.now() + s * 1000;
+        state.countdownTimer = setInterval(guard(renderCountdown), 250);
+      }
+      renderCountdown();
+    },
+
+    stopCopyUnit() {
+      const job = state.copyJob;
+      if (!job || job.same) return;
+      for (const n of [job.a, job.b]) {
+        const u = unitByNumber(n);
+        if (u) {
+          u.progress = 'copying';
+          u.failed = false;
+          u.dirty = true;
+          renderUnit(u);
+        }
+      }
+    },
+
+    setDuctorValue(unit, value) {
+      const u = unitByNumber(unit);
+      if (!u) return;
+      const v = toInt(value, 0);
+      u.ductor = v;
+      u.ductorPress = v;
+      u.dirty = false;
+      endRecall();
+      renderUnit(u);
+    },
+
+    setDuctorCycleValue(unit, value) {
+      const u = unitByNumber(unit);
+      if (!u) return;
+      const v = toInt(value, 0);
+      u.cycle = v;
+      u.cyclePress = v;
+      fillCycleSelect(u);
+      renderUnit(u);
+    },
+
+    // Additions beyond the host's own calls (see README): key profile and ink.
+    showUnitKeys(unit, keys) {
+      const u = unitByNumber(unit);
+      if (!u) return;
+      const list = Array.isArray(keys) ? keys : String(keys === undefined || keys === null ? '' : keys).split(',');
+      u.keys = list.map((x) => String(x).trim()).filter((x) => x !== '')
+        .map((x) => clamp(toInt(x, 0), [0, 255])).slice(0, 500);
+      renderUnit(u);
+    },
+
+    showUnitInk(unit, name, colour) {
+      const u = unitByNumber(unit);
+      if (!u) return;
+      u.inkName = typeof name === 'string' ? name : '';
+      u.inkColour = colourHex(colour);
+      renderUnit(u);
+    },
+  };
+
+  // "#rrggbb", or the library's packed 0x00BBGGRR number.
+  function colourHex(c) {
+    if (typeof c === 'string' && /^#[0-9a-f]{6}$/i.test(c)) return c.toLowerCase();
+    if (typeof c === 'number' && Number.isInteger(c) && c >= 0) {
+      const r = c & 255, g = (c >> 8) & 255, b = (c >> 16) & 255;
+      return '#' + [r, g, b].map((x) => x.toString(16).padStart(2, '0')).join('');
+    }
+    return null;
+  }
+
+  for (const name of Object.keys(App)) App[name] = guard(App[name], 'App.' + name);
+  window.App = App;
+
+  // ---- wiring ---------------------------------------------------------------------
+
+  function wire() {
+    buildMemory();
+    buildFolderFields();
+    document.addEventListener('contextmenu', (e) => e.preventDefault());
+
+    $('select-all').addEventListener('click', guard(() => {
+      state.units.forEach((u) => { u.selected = true; renderUnit(u); });
+      writeSelection();
+    }));
+    $('select-none').addEventListener('click', guard(() => {
+      state.units.forEach((u) => { u.selected = false; renderUnit(u); });
+      writeSelection();
+    }));
+    $('mode-offset').addEventListener('click', guard(() => setPercentMode(false)));
+    $('mode-percent').addEventListener('click', guard(() => setPercentMode(true)));
+    $('mode-offset').addEventListener('keydown', guard(radioKeys));
+    $('mode-percent').addEventListener('keydown', guard(radioKeys));
+
+    // The host binds its own listeners to the five command buttons; these only
+    // update what the page shows.
+    $('production-refresh').addEventListener('click', guard(() => {
+      state.units.forEach((u) => { u.failed = false; renderUnit(u); });
+    }));
+
+    $('copy-unit').addEventListener('click', guard(() => startCopy(false)));
+    $('swap-unit').addEventListener('click', guard(() => startCopy(true)));
+
+    $('messages-clear').addEventListener('click', guard(() => {
+      state.messages = [];
+      renderMessages();
+    }));
+
+    $('open-settings').addEventListener('click', guard(openSettings));
+    $('serial-settings').addEventListener('click', guard(openSettings));
+    $('serial-dismiss').addEventListener('click', guard(() => { $('serial-banner').hidden = true; }));
+    $('settings-form').addEventListener('submit', guard((e) => { e.preventDefault(); saveSettings(); }));
+    $('memory-form').addEventListener('submit', guard((e) => { e.preventDefault(); confirmMemory(); }));
+    document.querySelectorAll('dialog .dialog-close').forEach((b) =>
+      b.addEventListener('click', guard(() => b.closest('dialog').close())));
+
+    setLanguage(state.lang);
+    setPercentModeView();
+  }
+
+  function setPercentModeView() {
+    $('mode-offset').setAttribute('aria-checked', String(!state.percentMode));
+    $('mode-percent').setAttribute('aria-checked', String(state.percentMode));
+    $('mode-offset').tabIndex = state.percentMode ? -1 : 0;
+    $('mode-percent').tabIndex = state.percentMode ? 0 : -1;
+  }
+
+  function radioKeys(e) {
+    if (['ArrowLeft', 'ArrowRight', 'ArrowUp', 'ArrowDown'].includes(e.key)) {
+      e.preventDefault();
+      setPercentMode(!state.percentMode);
+      (state.percentMode ? $('mode-percent') : $('mode-offset')).focus();
+    }
+  }
+
+  function start() {
+    if (!hostObject()) {
+      setLinkState('offline');
+      return;
+    }
+    hostCall('startApp');
+    state.started = true;
+    if (hostGet('isSerialOpen') === false) showSerialBanner();
+    else if ($('serial-banner').hidden) setLinkState('online');
+    initialRefresh();
+  }
+
+  guard(wire, 'start')();
+  setTimeout(guard(start, 'startApp'), 0);
+})();
