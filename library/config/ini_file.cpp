@@ -32,7 +32,9 @@ struct Line {
         if (t.empty() || t.front() != '[')
             return std::nullopt;
         const std::size_t close = t.find(']');
-        return TrimSpaces(t.substr(1, close == std::string::npos ? std::string::npos : close - 1));
+        if (close == std::string::npos)
+            return std::nullopt; // an unclosed bracket opens no section
+        return TrimSpaces(t.substr(1, close - 1));
     }
     // The key of a key=value line, or nothing.
     std::optional<std::string> Key() const {

@@ -1,0 +1,104 @@
+#include "config/ini_file.h"
+
+#include <climits>
+#include <gtest/gtest.h>
+#include <sys/stat.h>
+
+#include "config/temp_folder.h"
+#include "platform/file_system.h"
+
+namespace tsr {
+namespace {
+
+class IniFileTest : public ::testing::Test {
+protected:
+    test::TempFolder dir;
+    std::unique_ptr<FileSystem> fs = MakePosixFileSystem();
+    std::string path = dir / "Tessaro.ini";
+    IniFile ini{*fs, path};
+};
+
+TEST_F(IniFileTest, ReadsIgnoringCaseAndTrimsTheValueAfterTheFirstEquals) {
+    test::WriteText(path, "[General]\r\n  PathLogs =  a=b c \t\r\nEmpty=\r\n[Other]\r\nPathLogs=other\r\n");
+    EXPECT_EQ(ini.ReadString("GENERAL", "pathlogs", "def"), "a=b c");
+    EXPECT_EQ(ini.ReadString("OTHER", "PATHLOGS", "def"), "other");
+    EXPECT_EQ(ini.ReadString("GENERAL", "Empty", "def"), "");
+    EXPECT_EQ(ini.ReadString("GENERAL", "Missing", "def"), "def");
+    EXPECT_EQ(ini.ReadString("Nowhere", "PathLogs", "def"), "def");
+    EXPECT_EQ(ini.ReadInt("GENERAL", "Empty", 7), 0);
+    EXPECT_EQ(ini.ReadInt("GENERAL", "Missing", 7), 7);
+}
+
+TEST_F(IniFileTest, MissingOrUnreadableFileGivesDefaults) {
+    EXPECT_EQ(ini.ReadString("GENERAL", "PathLogs", "log"), "log");
+    EXPECT_EQ(ini.ReadInt("GENERAL", "COM1", 1), 1);
+    ASSERT_EQ(::mkdir(path.c_str(), 0755), 0); // a folder where the file should be
+    EXPECT_EQ(ini.ReadInt("GENERAL", "COM1", 1), 1);
+    EXPECT_FALSE(ini.WriteString("GENERAL", "COM1", "2"));
+    IniFile noPath(*fs, "");
+    EXPECT_EQ(noPath.ReadInt("GENERAL", "COM1", 3), 3);
+    EXPECT_FALSE(noPath.WriteString("GENERAL", "COM1", "2"));
+}
+
+TEST_F(IniFileTest, ReadLimitCutsLongValues) {
+    const std::string longValue(1500, 'x');
+    test::WriteText(path, "[G]\nA=" + longValue + "\nB=1/1234567890\n");
+    EXPECT_EQ(ini.ReadString("G", "A", ""), std::string(999, 'x'));
+    EXPECT_EQ(ini.ReadString("G", "B", "", 9), "1/1234567");
+}
+
+TEST(IniFileLeadingInt, ReadsTheNumberAtTheStart) {
+    const std::pair<std::string, int> cases[] = {
+        {"12", 12},
+        {"  42abc", 42},
+        {"-3", -3},
+        {"+5", 5},
+        {"abc", 0},
+        {"", 0},
+        {"1/4", 1},
+        {"99999999999", INT_MAX},
+        {"-99999999999", INT_MIN},
+        {"-2147483648", INT_MIN},
+        {"7 8", 7},
+    };
+    for (const auto& [text, value] : cases)
+        EXPECT_EQ(IniFile::LeadingInt(text), value) << "text '" << text << "'";
+}
+
+TEST_F(IniFileTest, WriteCreatesTheFile) {
+    EXPECT_TRUE(ini.WriteString("GENERAL", "COM1", "3"));
+    EXPECT_EQ(test::ReadText(path), "[GENERAL]\r\nCOM1=3\r\n");
+}
+
+TEST_F(IniFileTest, WriteReplacesInPlaceAppendsToItsSectionOrAddsTheSection) {
+    test::WriteText(path, "; kept\r\n[general]\r\ncom1 = 1\r\nOther=x\r\n\r\n[INKINGUP]\r\nKeys=15\r\n");
+    EXPECT_TRUE(ini.WriteString("GENERAL", "COM1", "5"));
+    EXPECT_TRUE(ini.WriteString("GENERAL", "Language", "de"));
+    EXPECT_TRUE(ini.WriteString("NEW", "Key", ""));
+    EXPECT_EQ(test::ReadText(path), "; kept\r\n[general]\r\nCOM1=5\r\nOther=x\r\nLanguage=de\r\n\r\n"
+                                    "[INKINGUP]\r\nKeys=15\r\n[NEW]\r\nKey=\r\n");
+    EXPECT_EQ(ini.ReadString("New", "KEY", "def"), "");
+}
+
+TEST_F(IniFileTest, FileWithBareLineFeedsKeepsThem) {
+    test::WriteText(path, "[A]\nx=1"); // no line end after the last line
+    EXPECT_TRUE(ini.WriteString("A", "y", "2"));
+    EXPECT_EQ(test::ReadText(path), "[A]\nx=1\ny=2\n");
+}
+
+TEST_F(IniFileTest, ValueWithLineEndsCannotAddLines) {
+    EXPECT_TRUE(ini.WriteString("A", "x", "first\r\n[B]\r\ny=2"));
+    EXPECT_EQ(test::ReadText(path), "[A]\r\nx=first\r\n");
+    EXPECT_EQ(ini.ReadString("B", "y", "none"), "none");
+}
+
+TEST_F(IniFileTest, FileNameIsFoundIgnoringCase) {
+    test::WriteText(dir / "tessaro.INI", "[A]\r\nx=1\r\n");
+    EXPECT_EQ(ini.ReadInt("A", "x", 0), 1);
+    EXPECT_TRUE(ini.WriteString("A", "x", "2"));
+    EXPECT_EQ(test::ReadText(dir / "tessaro.INI"), "[A]\r\nx=2\r\n");
+    EXPECT_FALSE(std::filesystem::exists(path));
+}
+
+} // namespace
+} // namespace tsr

@@ -1,0 +1,161 @@
+#include "log/activity_log.h"
+
+#include <gtest/gtest.h>
+#include <regex>
+#include <thread>
+
+#include "config/temp_folder.h"
+#include "log/fake_clock.h"
+#include "platform/file_system.h"
+
+namespace tsr {
+namespace {
+
+// The real file system, counting the files it opens for appending.
+class CountingFileSystem final : public FileSystem {
+public:
+    std::string Resolve(const std::string& p) const override { return real->Resolve(p); }
+    bool Exists(const std::string& p) const override { return real->Exists(p); }
+    bool IsFolder(const std::string& p) const override { return real->IsFolder(p); }
+    bool CreateFolder(const std::string& p) override { return real->CreateFolder(p); }
+    std::vector<DirEntry> List(const std::string& f, const std::string& pat) const override {
+        return real->List(f, pat);
+    }
+    bool DeleteFile(const std::string& p) override { return real->DeleteFile(p); }
+    bool MoveFile(const std::string& a, const std::string& b) override { return real->MoveFile(a, b); }
+    bool CopyFile(const std::string& a, const std::string& b) override { return real->CopyFile(a, b); }
+    std::optional<std::string> ReadFile(const std::string& p) const override { return real->ReadFile(p); }
+    std::optional<std::string> ReadExclusive(const std::string& p) const override {
+        return real->ReadExclusive(p);
+    }
+    bool WriteAtomic(const std::string& p, const std::string& c) override { return real->WriteAtomic(p, c); }
+    std::unique_ptr<AppendFile> OpenForAppend(const std::string& p) override {
+        ++opens;
+        return real->OpenForAppend(p);
+    }
+
+    std::unique_ptr<FileSystem> real = MakePosixFileSystem();
+    int opens = 0;
+};
+
+class ActivityLogTest : public ::testing::Test {
+protected:
+    void SetUp() override {
+        std::filesystem::create_directory(dir.Path() / "log");
+        log.SetFolder(folder);
+    }
+    std::string File(const std::string& name) const { return test::ReadText(dir.Path() / "log" / name); }
+
+    test::TempFolder dir;
+    std::string folder = dir / "log";
+    test::FakeClock clock{test::kMay27At140311};
+    CountingFileSystem fs;
+    ActivityLog log{clock, fs};
+};
+
+TEST_F(ActivityLogTest, EntriesHaveTheExactBytes) {
+    const std::uint8_t bytes[] = {0x01, 0x0A, 0xFF, 0x00};
+    const std::int32_t values[] = {5, 42, 255, 7, -3, 100, 0, -100};
+    log.WriteText("init", 3);
+    log.WriteBytes(bytes, 4, 1);
+    log.WriteValues(values, 8, 2);
+    log.WriteBytes(bytes, 0, 3);
+    log.WriteValues(nullptr, 0, 3);
+    log.WriteText("<b>a & b</b>", 0);
+    log.WriteValues(values, -1, 7);
+    const std::string t = "2016-05-27 14:03:11  <span style='color:";
+    EXPECT_EQ(File("2016052714_log.html"), t + "green'>init</span></BR>" +                            //
+                                               t + "red'> 01 0A FF 00</span></BR>" +                  //
+                                               t + "blue'> 05 42 255 07 -3 100 00 -100</span></BR>" + //
+                                               t + "green'></span></BR>" +                            //
+                                               t + "green'></span></BR>" +                            //
+                                               t + "green'><b>a & b</b></span></BR>" +                //
+                                               t + "green'></span></BR>");
+    EXPECT_EQ(fs.opens, 1);
+}
+
+TEST_F(ActivityLogTest, NewHourSwitchesToANewFile) {
+    clock.Set(test::kMay27At140311 + 56 * 60 + 48); // 14:59:59
+    log.WriteText("last", 3);
+    clock.Set(test::kMay27At140311 + 56 * 60 + 49); // 15:00:00
+    log.WriteText("first", 3);
+    log.WriteText("second", 3);
+    EXPECT_EQ(File("2016052714_log.html"), "2016-05-27 14:59:59  <span style='color:green'>last</span></BR>");
+    EXPECT_EQ(File("2016052715_log.html"),
+              "2016-05-27 15:00:00  <span style='color:green'>first</span></BR>"
+              "2016-05-27 15:00:00  <span style='color:green'>second</span></BR>");
+    EXPECT_EQ(fs.opens, 2); // the first file is not opened again
+}
+
+TEST_F(ActivityLogTest, FileNameDifferingOnlyInCaseKeepsTheOpenFile) {
+    log.WriteText("one", 3);
+    log.SetFolder(dir / "LOG");
+    log.WriteText("two", 3);
+    EXPECT_EQ(fs.opens, 1);
+    log.SetFolder(dir / "log/../log");
+    log.WriteText("three", 3);
+    EXPECT_EQ(fs.opens, 2);
+    const std::string content = File("2016052714_log.html");
+    EXPECT_NE(content.find("one"), std::string::npos);
+    EXPECT_NE(content.find("two"), std::string::npos);
+    EXPECT_NE(content.find("three"), std::string::npos);
+}
+
+TEST_F(ActivityLogTest, MissingFolderDropsEntriesUntilItCanBeWritten) {
+    log.SetFolder(dir / "later");
+    log.WriteText("lost", 3);
+    log.WriteText("lost too", 3);
+    EXPECT_EQ(fs.opens, 2); // tried again with every entry
+    std::filesystem::create_directory(dir.Path() / "later");
+    log.WriteText("kept", 3);
+    EXPECT_EQ(test::ReadText(dir.Path() / "later/2016052714_log.html"),
+              "2016-05-27 14:03:11  <span style='color:green'>kept</span></BR>");
+    log.SetFolder("");
+    log.WriteText("root?", 3); // "/2016..." cannot be written by a normal user; nothing breaks
+}
+
+TEST_F(ActivityLogTest, EntriesOfSeveralThreadsArriveWhole) {
+    constexpr int kThreads = 4, kEntries = 300;
+    std::vector<std::thread> threads;
+    for (int t = 0; t < kThreads; ++t)
+        threads.emplace_back([&, t] {
+            const std::string text(100 + t * 50, static_cast<char>('a' + t));
+            const std::int32_t values[] = {t, t, t};
+            for (int i = 0; i < kEntries; ++i) {
+                if (i % 2)
+                    log.WriteText(text, 3);
+                else
+                    log.WriteValues(values, 3, 2);
+                if (t == 0 && i == kEntries / 2)
+                    clock.Set(test::kMay27At140311 + 3600); // one thread crosses the hour
+            }
+        });
+    for (auto& th : threads)
+        th.join();
+    const std::string all = File("2016052714_log.html") + File("2016052715_log.html");
+    const std::regex entry("2016-05-27 1[45]:03:11  <span style='color:(green|blue)'>"
+                           "(a{100}|b{150}|c{200}|d{250}|( 0[0-3]){3})</span>");
+    ASSERT_GE(all.size(), 5u);
+    ASSERT_EQ(all.substr(all.size() - 5), "</BR>");
+    std::size_t count = 0, start = 0;
+    while (start < all.size()) {
+        const std::size_t end = all.find("</BR>", start);
+        ASSERT_NE(end, std::string::npos);
+        const std::string one = all.substr(start, end - start);
+        ASSERT_TRUE(std::regex_match(one, entry)) << one;
+        ++count;
+        start = end + 5;
+    }
+    EXPECT_EQ(count, static_cast<std::size_t>(kThreads * kEntries));
+}
+
+TEST_F(ActivityLogTest, CloseLetsTheNextEntryOpenAgain) {
+    log.WriteText("a", 3);
+    log.Close();
+    log.WriteText("b", 3);
+    EXPECT_EQ(fs.opens, 2);
+    EXPECT_NE(File("2016052714_log.html").find("b</span>"), std::string::npos);
+}
+
+} // namespace
+} // namespace tsr
