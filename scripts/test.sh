@@ -1,0 +1,33 @@
+#!/usr/bin/env bash
+# Installs what is missing, builds Tessaro and runs every test:
+#   1. the normal build: unit, integration (pseudo-terminal + simulated console),
+#      plain-C interface, fuzz-corpus replay and browser tests;
+#   2. the suite again under AddressSanitizer + UndefinedBehaviorSanitizer;
+#   3. the suite again under ThreadSanitizer.
+# A finding of a sanitizer fails the test that made it, and so this script.
+set -euo pipefail
+here=$(cd "$(dirname "$0")/.." && pwd)
+jobs=${TSR_JOBS:-$(nproc)}
+
+"$here/scripts/install-deps.sh"
+
+run_suite() { # build-folder, ctest arguments...
+  local dir=$1; shift
+  cmake --build "$dir" -j "$jobs"
+  ctest --test-dir "$dir" --output-on-failure --timeout 600 -j "$jobs" "$@"
+}
+
+echo "== normal build"
+cmake -S "$here" -B "$here/build" -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo
+run_suite "$here/build"
+
+export ASAN_OPTIONS=detect_leaks=1:abort_on_error=0:halt_on_error=1
+export UBSAN_OPTIONS=print_stacktrace=1:halt_on_error=1
+echo "== AddressSanitizer + UndefinedBehaviorSanitizer"
+cmake -S "$here" -B "$here/build-asan" -G Ninja -DCMAKE_BUILD_TYPE=Debug -DTSR_SANITIZE=address -DTSR_BUILD_BENCH=OFF
+run_suite "$here/build-asan" -LE browser
+
+export TSAN_OPTIONS=halt_on_error=1:second_deadlock_stack=1
+echo "== ThreadSanitizer"
+cmake -S "$here" -B "$here/build-tsan" -G Ninja -DCMAKE_BUILD_TYPE=Debug -DTSR_SANITIZE=thread -DTSR_BUILD_BENCH=OFF
+run_suite "$here/build-tsan" -LE browser
