@@ -1,0 +1,105 @@
+// tessaro-press-sim: the simulated press console as a program, for the demo
+// and for service work without a press.
+#include "simulated_console.h"
+
+#include <csignal>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <exception>
+#include <string>
+
+namespace {
+
+void Usage(const char* program) {
+    std::printf("usage: %s [options]\n"
+                "  --units N          printing units (default 4)\n"
+                "  --keys N           ink keys per unit, 1..500 (default 24)\n"
+                "  --movement-ms N    time until a position or execute command completes (default 2000)\n"
+                "  --extra-reply-ms N time from a commit's answer to the reply after it (default 20)\n"
+                "  --pacing           deliver bytes at 9600 baud 8N1 (about 1.04 ms per byte)\n"
+                "  --link-folder DIR  folder for the link COM<port> (default: a temporary folder)\n"
+                "  --port N           port number of the link (default 1)\n"
+                "  --quiet            no trace\n",
+                program);
+}
+
+bool Number(const char* text, int low, int high, int& value) {
+    char* end = nullptr;
+    long v = std::strtol(text, &end, 10);
+    if (!text[0] || *end || v < low || v > high)
+        return false;
+    value = static_cast<int>(v);
+    return true;
+}
+
+} // namespace
+
+int main(int argc, char** argv) {
+    tsr::sim::SimOptions options;
+    options.console.movementMs = 2000;
+    bool quiet = false;
+    for (int i = 1; i < argc; ++i) {
+        const std::string arg = argv[i];
+        auto next = [&](int low, int high, int& value) {
+            if (i + 1 >= argc || !Number(argv[++i], low, high, value)) {
+                std::fprintf(stderr, "%s: bad value for %s\n", argv[0], arg.c_str());
+                std::exit(2);
+            }
+        };
+        if (arg == "--units")
+            next(1, 255, options.console.units);
+        else if (arg == "--keys")
+            next(1, 500, options.console.keys);
+        else if (arg == "--movement-ms")
+            next(0, 600000, options.console.movementMs);
+        else if (arg == "--extra-reply-ms")
+            next(0, 10000, options.console.extraReplyMs);
+        else if (arg == "--port")
+            next(1, 255, options.port);
+        else if (arg == "--pacing")
+            options.console.pacing = true;
+        else if (arg == "--quiet")
+            quiet = true;
+        else if (arg == "--link-folder" && i + 1 < argc)
+            options.linkFolder = argv[++i];
+        else if (arg == "--help" || arg == "-h") {
+            Usage(argv[0]);
+            return 0;
+        } else {
+            std::fprintf(stderr, "%s: unknown option %s\n", argv[0], arg.c_str());
+            Usage(argv[0]);
+            return 2;
+        }
+    }
+    if (!quiet)
+        options.trace = [](const std::string& line) {
+            std::printf("%s\n", line.c_str());
+            std::fflush(stdout);
+        };
+
+    // Ctrl-C and SIGTERM are taken by sigwait below; the console's thread
+    // inherits the blocked mask and never sees them.
+    sigset_t stopSignals;
+    sigemptyset(&stopSignals);
+    sigaddset(&stopSignals, SIGINT);
+    sigaddset(&stopSignals, SIGTERM);
+    sigaddset(&stopSignals, SIGHUP);
+    pthread_sigmask(SIG_BLOCK, &stopSignals, nullptr);
+
+    try {
+        tsr::sim::SimulatedConsole console(options);
+        std::printf("press console: %d units, %d keys, %s on %s (link %s)\n", options.console.units,
+                    options.console.keys, console.PortName().c_str(), console.DevicePath().c_str(),
+                    console.LinkPath().c_str());
+        std::printf("TESSARO_SERIAL_DIR=%s finds it; Ctrl-C ends\n", console.LinkFolder().c_str());
+        std::fflush(stdout);
+        int signal = 0;
+        sigwait(&stopSignals, &signal);
+        std::printf("press console: stopped (%s)\n", strsignal(signal));
+    } catch (const std::exception& e) {
+        std::fprintf(stderr, "%s: %s\n", argv[0], e.what());
+        return 1;
+    }
+    return 0;
+}

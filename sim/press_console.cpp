@@ -1,0 +1,467 @@
+#include "press_console.h"
+
+#include <algorithm>
+#include <cstdio>
+
+namespace tsr::sim {
+
+namespace {
+
+constexpr std::size_t kMaxValueFrame = 501; // 500 values and the checksum
+
+std::uint8_t Complement(std::uint8_t v) {
+    return static_cast<std::uint8_t>(0xFF - v);
+}
+
+} // namespace
+
+std::uint8_t Checksum(const std::uint8_t* bytes, std::size_t n) {
+    unsigned sum = 0;
+    for (std::size_t i = 0; i < n; ++i)
+        sum += bytes[i];
+    return static_cast<std::uint8_t>(0xFF - (sum & 0xFF));
+}
+
+const char* OpcodeName(int opcode) {
+    switch (opcode) {
+    case 0x01:
+        return "SetKeys";
+    case 0x02:
+        return "GetKeys";
+    case 0x03:
+        return "Commit";
+    case 0x04:
+        return "Reset";
+    case 0x05:
+        return "ZeroPosition";
+    case 0x06:
+        return "WorkingPosition";
+    case 0x07:
+        return "GetInfo";
+    case 0x09:
+        return "SetDuctor";
+    case 0x0A:
+        return "GetDuctor";
+    case 0x0B:
+        return "CalibrationMode";
+    case 0x0F:
+        return "NormalMode";
+    case 0x24:
+        return "ExecuteDuctor";
+    case 0x25:
+        return "ExecuteKeys";
+    case 0x40:
+        return "DuctorCalibrationOn";
+    case 0x41:
+        return "DuctorCalibrationOff";
+    case 0x50:
+        return "SetDuctorCycle";
+    case 0x51:
+        return "GetDuctorCycle";
+    case 0x52:
+        return "GetMachineType";
+    case 0x53:
+        return "GetMachineSpeed";
+    case 0x80:
+        return "ResetCassette";
+    default:
+        return nullptr;
+    }
+}
+
+PressConsole::PressConsole(const ConsoleConfig& config) : config_(config) {
+    config_.units = std::clamp(config_.units, 1, 255);
+    config_.keys = std::clamp(config_.keys, 1, 500);
+    units_.resize(static_cast<std::size_t>(config_.units));
+    for (UnitState& u : units_) {
+        u.keys.assign(static_cast<std::size_t>(config_.keys), 0);
+        u.pendingKeys = u.keys;
+    }
+}
+
+UnitState& PressConsole::Unit(int unit) {
+    return units_[ValidUnit(unit) ? static_cast<std::size_t>(unit - 1) : 0];
+}
+
+const UnitState& PressConsole::Unit(int unit) const {
+    return units_[ValidUnit(unit) ? static_cast<std::size_t>(unit - 1) : 0];
+}
+
+void PressConsole::AddFault(int target, const Fault& fault, int times) {
+    if (times != 0)
+        faults_.push_back({target, fault, times});
+}
+
+void PressConsole::ClearFaults() {
+    faults_.clear();
+}
+
+std::optional<Fault> PressConsole::TakeFault(int opcode, bool value) {
+    for (auto it = faults_.begin(); it != faults_.end(); ++it) {
+        bool match = it->target == kAnyFrame || (value ? it->target == kValueFrame : it->target == opcode);
+        if (!match)
+            continue;
+        Fault taken = it->fault;
+        if (it->times > 0 && --it->times == 0)
+            faults_.erase(it);
+        return taken;
+    }
+    return std::nullopt;
+}
+
+void PressConsole::Note(const std::string& text) const {
+    if (note_)
+        note_(text);
+}
+
+void PressConsole::Receive(const std::uint8_t* bytes, std::size_t n, std::int64_t nowUs) {
+    if (n == 0)
+        return;
+    input_.insert(input_.end(), bytes, bytes + n);
+    lastInputUs_ = nowUs;
+    ParseInput(nowUs);
+}
+
+void PressConsole::ParseInput(std::int64_t nowUs) {
+    for (;;) {
+        if (await_ == Await::OneValue) {
+            if (input_.size() < 2)
+                return;
+            HandleValueFrame(nowUs);
+            continue;
+        }
+        if (await_ == Await::Keys) {
+            // The usual frame carries one value per key; any other length ends at a gap (Tick).
+            const std::size_t full = static_cast<std::size_t>(config_.keys) + 1;
+            bool complete = input_.size() >= full && Checksum(input_.data(), full - 1) == input_[full - 1];
+            if (!complete && input_.size() < kMaxValueFrame)
+                return;
+            HandleValueFrame(nowUs);
+            continue;
+        }
+        if (input_.size() < 4)
+            return;
+        Frame frame;
+        frame.timeUs = nowUs;
+        frame.bytes.assign(input_.begin(), input_.begin() + 4);
+        frame.checksumOk = Checksum(frame.bytes.data(), 3) == frame.bytes[3];
+        input_.erase(input_.begin(), input_.begin() + 4);
+        frames_.push_back(frame);
+        if (frame.checksumOk) {
+            HandleCommand(frame.bytes.data(), nowUs);
+        } else {
+            char text[96];
+            std::snprintf(text, sizeof text, "frame %02X %02X %02X %02X: bad checksum, not answered",
+                          frame.bytes[0], frame.bytes[1], frame.bytes[2], frame.bytes[3]);
+            Note(text);
+        }
+    }
+}
+
+void PressConsole::HandleValueFrame(std::int64_t nowUs) {
+    std::size_t length = 2;
+    if (await_ == Await::Keys) {
+        const std::size_t full = static_cast<std::size_t>(config_.keys) + 1;
+        length = std::min(input_.size(), kMaxValueFrame);
+        if (input_.size() >= full && Checksum(input_.data(), full - 1) == input_[full - 1])
+            length = full;
+    }
+    Frame frame;
+    frame.timeUs = nowUs;
+    frame.value = true;
+    frame.bytes.assign(input_.begin(), input_.begin() + static_cast<std::ptrdiff_t>(length));
+    input_.erase(input_.begin(), input_.begin() + static_cast<std::ptrdiff_t>(length));
+    frame.checksumOk = Checksum(frame.bytes.data(), length - 1) == frame.bytes[length - 1];
+    frames_.push_back(frame);
+
+    const int opcode = awaitOpcode_;
+    const int unit = awaitUnit_;
+    const Await kind = await_;
+    await_ = Await::Command;
+    char what[96];
+    std::snprintf(what, sizeof what, "value frame of %zu for %s u%d", length - 1, OpcodeName(opcode), unit);
+    if (!frame.checksumOk) {
+        Note(std::string(what) + ": bad checksum, not answered");
+        return;
+    }
+    Response r;
+    r.items.push_back({0, Ack(), false, nullptr});
+    std::vector<std::uint8_t> values(frame.bytes.begin(), frame.bytes.end() - 1);
+    r.effect = [this, unit, opcode, kind, values] {
+        UnitState& u = Unit(unit);
+        if (kind == Await::Keys) {
+            // Values beyond the console's keys are dropped; keys not sent keep their value.
+            u.pendingKeys = u.keysPending ? u.pendingKeys : u.keys;
+            std::copy_n(values.begin(), std::min(values.size(), u.pendingKeys.size()), u.pendingKeys.begin());
+            u.keysPending = true;
+        } else if (opcode == 0x09) {
+            u.pendingDuctor = values[0];
+            u.ductorPending = true;
+        } else {
+            u.pendingCycle = values[0];
+            u.cyclePending = true;
+        }
+    };
+    Schedule(std::move(r), TakeFault(opcode, true), nowUs, length, what);
+}
+
+void PressConsole::HandleCommand(const std::uint8_t* frame, std::int64_t nowUs) {
+    const int opcode = frame[0];
+    const int unit = frame[1];
+    const char* name = OpcodeName(opcode);
+    char what[96];
+    if (name)
+        std::snprintf(what, sizeof what, "%s u%d (byte 2: %d)", name, unit, frame[2]);
+    else
+        std::snprintf(what, sizeof what, "opcode %02X u%d", opcode, unit);
+    std::string text = what;
+    std::optional<Fault> fault = TakeFault(opcode, false);
+    Response r = Answer(opcode, unit, text);
+    Schedule(std::move(r), fault, nowUs, 4, text);
+}
+
+PressConsole::Response PressConsole::Answer(int opcode, int unit, std::string& what) {
+    Response r;
+    if (!ValidUnit(unit) || !OpcodeName(opcode)) {
+        what += ": refused";
+        r.items.push_back({0, {0x01, 0xFF}, false, nullptr});
+        return r;
+    }
+    const std::int64_t movementUs = static_cast<std::int64_t>(config_.movementMs) * 1000;
+    UnitState& u = Unit(unit);
+    if (opcode != 0x0B && opcode != 0x0F)
+        u.modeStage = 0;
+    auto data2 = [](std::uint8_t v) { return std::vector<std::uint8_t>{0x00, 0xFF, v, Complement(v)}; };
+    auto awaitValues = [this, opcode, unit](Await kind) {
+        return [this, opcode, unit, kind] {
+            await_ = kind;
+            awaitOpcode_ = opcode;
+            awaitUnit_ = unit;
+            awaitSinceUs_ = -1; // set by Tick when the acknowledgement goes out
+        };
+    };
+    switch (opcode) {
+    case 0x01:
+        r.items.push_back({0, Ack(), false, awaitValues(Await::Keys)});
+        break;
+    case 0x09:
+    case 0x50:
+        r.items.push_back({0, Ack(), false, awaitValues(Await::OneValue)});
+        break;
+    case 0x02: {
+        std::vector<std::uint8_t> reply = Ack();
+        reply.insert(reply.end(), u.keys.begin(), u.keys.end());
+        reply.push_back(Checksum(u.keys.data(), u.keys.size()));
+        r.items.push_back({0, reply, false, nullptr});
+        break;
+    }
+    case 0x03:
+        r.effect = [&u] {
+            if (u.keysPending)
+                u.keys = u.pendingKeys;
+            if (u.ductorPending)
+                u.ductor = u.pendingDuctor;
+            if (u.cyclePending)
+                u.ductorCycle = u.pendingCycle;
+            u.keysPending = u.ductorPending = u.cyclePending = false;
+            ++u.commits;
+        };
+        r.items.push_back({0, Ack(), false, nullptr});
+        r.items.push_back({static_cast<std::int64_t>(config_.extraReplyMs) * 1000, Ack(), false, nullptr});
+        break;
+    case 0x04:
+        r.effect = [&u] {
+            u.keysPending = u.ductorPending = u.cyclePending = false;
+            u.ductorCalibration = false;
+            ++u.resets;
+        };
+        r.items.push_back({0, Ack(), false, nullptr});
+        break;
+    case 0x05:
+    case 0x06: {
+        const Position target = opcode == 0x05 ? Position::Zero : Position::Working;
+        r.effect = [&u] { u.position = Position::Moving; };
+        r.items.push_back({0, Ack(), false, nullptr});
+        r.items.push_back({movementUs, Ack(), false, [&u, target] { u.position = target; }});
+        break;
+    }
+    case 0x24:
+    case 0x25:
+        r.effect = [&u, opcode] { ++(opcode == 0x24 ? u.ductorExecutions : u.keyExecutions); };
+        r.items.push_back({0, Ack(), false, nullptr});
+        r.items.push_back({movementUs, Ack(), false, nullptr});
+        break;
+    case 0x07: {
+        std::vector<std::uint8_t> reply = Ack();
+        std::uint8_t info[11] = {};
+        info[0] = static_cast<std::uint8_t>(unit);
+        info[1] = static_cast<std::uint8_t>(config_.keys & 0xFF);
+        info[2] = static_cast<std::uint8_t>(config_.keys >> 8);
+        std::copy(u.status.begin(), u.status.end(), info + 3);
+        info[9] |= static_cast<std::uint8_t>(
+            (u.position == Position::Working ? 0x01 : 0) | (u.position == Position::Zero ? 0x02 : 0) |
+            (u.position == Position::Moving ? 0x04 : 0) | (u.mode == Mode::Calibration ? 0x08 : 0) |
+            (u.ductorCalibration ? 0x10 : 0) |
+            (u.keysPending || u.ductorPending || u.cyclePending ? 0x20 : 0));
+        info[10] = Checksum(info, 10);
+        reply.insert(reply.end(), info, info + 11);
+        r.items.push_back({0, reply, false, nullptr});
+        break;
+    }
+    case 0x0A:
+        r.items.push_back({0, data2(u.ductor), false, nullptr});
+        break;
+    case 0x51:
+        r.items.push_back({0, data2(u.ductorCycle), false, nullptr});
+        break;
+    case 0x52:
+        r.items.push_back({0, data2(config_.machineType), false, nullptr});
+        break;
+    case 0x53:
+        r.items.push_back({0, data2(config_.machineSpeed), false, nullptr});
+        break;
+    case 0x0B:
+    case 0x0F: {
+        // First frame: 80 and the mode it is in; the same frame again: 81 and the new mode.
+        const Mode target = opcode == 0x0B ? Mode::Calibration : Mode::Normal;
+        auto modeByte = [](Mode m) { return static_cast<std::uint8_t>(m == Mode::Calibration ? 1 : 0); };
+        if (u.modeStage != opcode) {
+            r.effect = [&u, opcode] { u.modeStage = opcode; };
+            r.items.push_back({0, {0x80, modeByte(u.mode)}, false, nullptr});
+        } else {
+            r.effect = [&u, target] {
+                u.mode = target;
+                u.modeStage = 0;
+            };
+            r.items.push_back({0, {0x81, modeByte(target)}, false, nullptr});
+        }
+        break;
+    }
+    case 0x40:
+    case 0x41:
+        r.effect = [&u, opcode] { u.ductorCalibration = opcode == 0x40; };
+        r.items.push_back({0, Ack(), false, nullptr});
+        break;
+    case 0x80:
+        r.effect = [&u] { ++u.cassetteResets; };
+        r.items.push_back({0, Ack(), false, nullptr});
+        break;
+    default:
+        break;
+    }
+    return r;
+}
+
+void PressConsole::Schedule(Response r, const std::optional<Fault>& fault, std::int64_t startUs,
+                            std::size_t frameLength, const std::string& what) {
+    std::int64_t base = startUs;
+    if (config_.pacing)
+        base += static_cast<std::int64_t>(frameLength) * kByteTimeUs; // the frame's own time on the line
+    std::string text = what;
+    if (fault) {
+        const std::int64_t delayUs = static_cast<std::int64_t>(fault->delayMs) * 1000;
+        switch (fault->kind) {
+        case FaultKind::NoAnswer:
+            Note(text + ": no answer (fault)");
+            return;
+        case FaultKind::HangUp:
+            Note(text + ": hang-up (fault)");
+            queue_.clear();
+            queue_.push_back({base + delayUs, {}, true, nullptr});
+            return;
+        case FaultKind::BadAnswer: {
+            Item first = r.items.empty() ? Item{} : r.items.front();
+            first.bytes.resize(std::max<std::size_t>(first.bytes.size(), 2));
+            first.bytes[0] = 0x01;
+            first.bytes[1] = 0xFF;
+            first.onSent = nullptr;
+            r.items.assign(1, first);
+            r.effect = nullptr;
+            text += ": bad answer (fault)";
+            break;
+        }
+        case FaultKind::ShortAnswer:
+            if (!r.items.empty() && r.items.front().bytes.size() > 1)
+                r.items.front().bytes.pop_back();
+            text += ": short answer (fault)";
+            break;
+        case FaultKind::StrayBytes:
+            if (!r.items.empty() && delayUs == 0) {
+                auto& b = r.items.front().bytes;
+                b.insert(b.end(), fault->stray.begin(), fault->stray.end());
+            } else {
+                std::int64_t at = (r.items.empty() ? 0 : r.items.front().dueUs) + delayUs;
+                r.items.push_back({at, fault->stray, false, nullptr});
+            }
+            text += ": stray bytes (fault)";
+            break;
+        case FaultKind::Delay:
+            for (Item& item : r.items)
+                item.dueUs += delayUs;
+            text += ": delayed (fault)";
+            break;
+        }
+    }
+    Note(text);
+    if (r.effect)
+        r.effect();
+    for (Item& item : r.items) {
+        item.dueUs += base;
+        auto at = std::upper_bound(queue_.begin(), queue_.end(), item.dueUs,
+                                   [](std::int64_t due, const Item& q) { return due < q.dueUs; });
+        queue_.insert(at, std::move(item));
+    }
+}
+
+std::vector<Output> PressConsole::Tick(std::int64_t nowUs) {
+    std::vector<Output> out;
+    const std::int64_t gapUs = static_cast<std::int64_t>(config_.valueGapMs) * 1000;
+    const std::int64_t staleUs = static_cast<std::int64_t>(config_.staleFrameMs) * 1000;
+    const std::int64_t waitUs = static_cast<std::int64_t>(config_.valueWaitMs) * 1000;
+
+    if (await_ == Await::Keys && !input_.empty() && nowUs - lastInputUs_ >= gapUs)
+        HandleValueFrame(nowUs);
+    if (!input_.empty() && await_ != Await::Keys && nowUs - lastInputUs_ >= staleUs) {
+        Note("partial frame of " + std::to_string(input_.size()) + " bytes dropped");
+        input_.clear();
+        await_ = Await::Command;
+    }
+    if (await_ != Await::Command && input_.empty() && awaitSinceUs_ >= 0 && nowUs - awaitSinceUs_ >= waitUs) {
+        Note(std::string("no value frame for ") + OpcodeName(awaitOpcode_));
+        await_ = Await::Command;
+    }
+    ParseInput(nowUs);
+
+    while (!queue_.empty() && queue_.front().dueUs <= nowUs) {
+        Item item = std::move(queue_.front());
+        queue_.pop_front();
+        if (item.onSent) {
+            item.onSent();
+            if (await_ != Await::Command && awaitSinceUs_ < 0)
+                awaitSinceUs_ = nowUs;
+        }
+        out.push_back({std::move(item.bytes), item.hangUp});
+        if (item.hangUp)
+            break;
+    }
+    return out;
+}
+
+std::int64_t PressConsole::NextDeadlineUs() const {
+    std::int64_t next = -1;
+    auto consider = [&next](std::int64_t t) {
+        if (next < 0 || t < next)
+            next = t;
+    };
+    if (!queue_.empty())
+        consider(queue_.front().dueUs);
+    if (!input_.empty())
+        consider(lastInputUs_ + static_cast<std::int64_t>(await_ == Await::Keys ? config_.valueGapMs
+                                                                                : config_.staleFrameMs) *
+                                    1000);
+    if (await_ != Await::Command && input_.empty() && awaitSinceUs_ >= 0)
+        consider(awaitSinceUs_ + static_cast<std::int64_t>(config_.valueWaitMs) * 1000);
+    return next;
+}
+
+} // namespace tsr::sim

@@ -1,0 +1,354 @@
+#include "simulated_console.h"
+
+#include <cerrno>
+#include <chrono>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <fcntl.h>
+#include <filesystem>
+#include <poll.h>
+#include <stdexcept>
+#include <unistd.h>
+
+namespace tsr::sim {
+
+namespace {
+
+std::int64_t SteadyNs() {
+    return std::chrono::duration_cast<std::chrono::nanoseconds>(
+               std::chrono::steady_clock::now().time_since_epoch())
+        .count();
+}
+
+std::string Hex(const std::vector<std::uint8_t>& bytes) {
+    std::string text;
+    char b[4];
+    for (std::size_t i = 0; i < bytes.size(); ++i) {
+        std::snprintf(b, sizeof b, i ? " %02X" : "%02X", bytes[i]);
+        text += b;
+    }
+    return text;
+}
+
+} // namespace
+
+SimulatedConsole::SimulatedConsole(SimOptions options)
+    : options_(std::move(options)), startNs_(SteadyNs()), console_(options_.console) {
+    namespace fs = std::filesystem;
+    linkFolder_ = options_.linkFolder;
+    if (linkFolder_.empty()) {
+        std::string pattern = (fs::temp_directory_path() / "tessaro-sim-XXXXXX").string();
+        if (!::mkdtemp(pattern.data()))
+            throw std::runtime_error(std::string("press console: no temporary folder: ") +
+                                     std::strerror(errno));
+        linkFolder_ = pattern;
+        ownFolder_ = true;
+    } else {
+        std::error_code ec;
+        fs::create_directories(linkFolder_, ec);
+    }
+    std::string error;
+    if (!pty_.Create(error))
+        throw std::runtime_error("press console: no pseudo-terminal: " + error);
+    if (::pipe2(wake_, O_NONBLOCK | O_CLOEXEC) != 0)
+        throw std::runtime_error(std::string("press console: ") + std::strerror(errno));
+    console_.SetNote([this](const std::string& text) { Trace("   " + text); });
+    {
+        std::lock_guard<std::mutex> lock(mutex_);
+        Publish();
+    }
+    thread_ = std::thread([this] { Run(); });
+}
+
+SimulatedConsole::~SimulatedConsole() {
+    {
+        std::lock_guard<std::mutex> lock(mutex_);
+        stop_ = true;
+    }
+    Wake();
+    if (thread_.joinable())
+        thread_.join();
+    std::error_code ec;
+    const std::string link = LinkPath();
+    if (std::filesystem::is_symlink(link, ec) && std::filesystem::read_symlink(link, ec) == pty_.SlavePath())
+        std::filesystem::remove(link, ec);
+    pty_.Close();
+    if (ownFolder_)
+        std::filesystem::remove(linkFolder_, ec);
+    ::close(wake_[0]);
+    ::close(wake_[1]);
+}
+
+std::string SimulatedConsole::PortName() const {
+    return (options_.port >= 10 ? "\\\\.\\COM" : "COM") + std::to_string(options_.port);
+}
+
+std::string SimulatedConsole::LinkPath() const {
+    return linkFolder_ + "/COM" + std::to_string(options_.port);
+}
+
+std::string SimulatedConsole::DevicePath() const {
+    std::lock_guard<std::mutex> lock(mutex_);
+    return pty_.SlavePath();
+}
+
+std::int64_t SimulatedConsole::NowUs() const {
+    return (SteadyNs() - startNs_) / 1000;
+}
+
+void SimulatedConsole::Publish() {
+    std::error_code ec;
+    const std::string link = LinkPath();
+    std::filesystem::remove(link, ec);
+    std::filesystem::create_symlink(pty_.SlavePath(), link, ec);
+    if (ec)
+        Trace("cannot publish " + link + ": " + ec.message());
+    else
+        Trace("console on " + pty_.SlavePath() + " as " + link);
+}
+
+void SimulatedConsole::Trace(const std::string& line) {
+    if (!options_.trace)
+        return;
+    char stamp[32];
+    std::snprintf(stamp, sizeof stamp, "%10.3f ", static_cast<double>(NowUs()) / 1000.0);
+    traceLines_.push_back(stamp + line);
+}
+
+void SimulatedConsole::Wake() {
+    char b = 1;
+    [[maybe_unused]] ssize_t r = ::write(wake_[1], &b, 1);
+}
+
+void SimulatedConsole::CloseDevice(const char* why) {
+    if (!pty_.IsOpen())
+        return;
+    pty_.Close();
+    ++generation_;
+    hungUp_ = true;
+    Trace(std::string("hang-up: ") + why);
+    changed_.notify_all();
+}
+
+void SimulatedConsole::WriteOut(const std::vector<std::uint8_t>& bytes) {
+    if (!pty_.IsOpen() || bytes.empty())
+        return;
+    const int fd = pty_.Master();
+    auto writeSome = [fd](const std::uint8_t* p, std::size_t n) {
+        std::size_t done = 0;
+        while (done < n) {
+            ssize_t r = ::write(fd, p + done, n - done);
+            if (r > 0) {
+                done += static_cast<std::size_t>(r);
+            } else if (r < 0 && errno == EINTR) {
+                continue;
+            } else if (r < 0 && errno == EAGAIN) {
+                pollfd pfd{fd, POLLOUT, 0};
+                if (::poll(&pfd, 1, 50) <= 0)
+                    break; // nobody reads: the line loses the rest
+            } else {
+                break;
+            }
+        }
+        return done;
+    };
+    if (!console_.Config().pacing) {
+        std::size_t n = writeSome(bytes.data(), bytes.size());
+        record_.push_back({NowUs(), false, std::vector<std::uint8_t>(bytes.begin(), bytes.begin() + n)});
+        Trace("-> " + Hex(record_.back().bytes));
+        changed_.notify_all();
+        return;
+    }
+    // One byte per character time, as a 9600 baud line delivers them.
+    const std::int64_t start = SteadyNs();
+    for (std::size_t i = 0; i < bytes.size(); ++i) {
+        if (writeSome(&bytes[i], 1) == 1)
+            record_.push_back({NowUs(), false, {bytes[i]}});
+        const auto until = std::chrono::steady_clock::time_point(std::chrono::nanoseconds(
+            start + static_cast<std::int64_t>(i + 1) * PressConsole::kByteTimeUs * 1000));
+        std::this_thread::sleep_until(until);
+    }
+    Trace("-> " + Hex(bytes) + " (paced)");
+    changed_.notify_all();
+}
+
+void SimulatedConsole::Run() {
+    std::vector<std::string> lines;
+    for (;;) {
+        int fd = -1;
+        int generation = 0;
+        int timeoutMs = 100;
+        {
+            std::lock_guard<std::mutex> lock(mutex_);
+            if (stop_)
+                break;
+            for (const Output& out : console_.Tick(NowUs())) {
+                if (out.hangUp)
+                    CloseDevice("on demand");
+                else
+                    WriteOut(out.bytes);
+            }
+            changed_.notify_all();
+            std::int64_t deadline = console_.NextDeadlineUs();
+            if (deadline >= 0) {
+                std::int64_t leftUs = deadline - NowUs();
+                timeoutMs =
+                    leftUs <= 0 ? 0 : static_cast<int>(std::min<std::int64_t>((leftUs + 999) / 1000, 100));
+            }
+            fd = pty_.IsOpen() ? pty_.Master() : -1;
+            generation = generation_;
+            lines.swap(traceLines_);
+        }
+        for (const std::string& line : lines)
+            options_.trace(line);
+        lines.clear();
+
+        pollfd p[2] = {{wake_[0], POLLIN, 0}, {fd, POLLIN, 0}};
+        int r = ::poll(p, fd >= 0 ? 2 : 1, timeoutMs);
+        if (r < 0 && errno != EINTR)
+            std::this_thread::sleep_for(std::chrono::milliseconds(10));
+        if (r <= 0)
+            continue;
+        if (p[0].revents & POLLIN) {
+            char drain[64];
+            while (::read(wake_[0], drain, sizeof drain) > 0) {
+            }
+        }
+        if (fd >= 0 && (p[1].revents & (POLLIN | POLLHUP | POLLERR))) {
+            std::lock_guard<std::mutex> lock(mutex_);
+            if (generation != generation_ || !pty_.IsOpen())
+                continue;
+            std::uint8_t buffer[1024];
+            ssize_t n = ::read(fd, buffer, sizeof buffer);
+            if (n > 0) {
+                const std::int64_t now = NowUs();
+                record_.push_back({now, true, std::vector<std::uint8_t>(buffer, buffer + n)});
+                Trace("<- " + Hex(record_.back().bytes));
+                console_.Receive(buffer, static_cast<std::size_t>(n), now);
+                changed_.notify_all();
+            } else if (!(p[1].revents & POLLIN)) {
+                // Cannot happen while the pair holds its own slave side; do not spin if it does.
+                std::this_thread::sleep_for(std::chrono::milliseconds(10));
+            }
+        }
+    }
+}
+
+std::vector<RecordEntry> SimulatedConsole::Record() const {
+    std::lock_guard<std::mutex> lock(mutex_);
+    return record_;
+}
+
+std::vector<std::uint8_t> SimulatedConsole::Received() const {
+    std::lock_guard<std::mutex> lock(mutex_);
+    std::vector<std::uint8_t> all;
+    for (const RecordEntry& e : record_)
+        if (e.received)
+            all.insert(all.end(), e.bytes.begin(), e.bytes.end());
+    return all;
+}
+
+std::vector<std::uint8_t> SimulatedConsole::Sent() const {
+    std::lock_guard<std::mutex> lock(mutex_);
+    std::vector<std::uint8_t> all;
+    for (const RecordEntry& e : record_)
+        if (!e.received)
+            all.insert(all.end(), e.bytes.begin(), e.bytes.end());
+    return all;
+}
+
+std::vector<Frame> SimulatedConsole::Frames() const {
+    std::lock_guard<std::mutex> lock(mutex_);
+    return console_.Frames();
+}
+
+bool SimulatedConsole::WaitForFrames(std::size_t count, int timeoutMs) const {
+    std::unique_lock<std::mutex> lock(mutex_);
+    return changed_.wait_for(lock, std::chrono::milliseconds(timeoutMs),
+                             [&] { return console_.Frames().size() >= count; });
+}
+
+bool SimulatedConsole::WaitIdle(int timeoutMs) const {
+    std::unique_lock<std::mutex> lock(mutex_);
+    return changed_.wait_for(lock, std::chrono::milliseconds(timeoutMs), [&] { return console_.Idle(); });
+}
+
+void SimulatedConsole::ClearRecord() {
+    std::lock_guard<std::mutex> lock(mutex_);
+    record_.clear();
+    console_.ClearFrames();
+}
+
+void SimulatedConsole::AddFault(int target, const Fault& fault, int times) {
+    std::lock_guard<std::mutex> lock(mutex_);
+    console_.AddFault(target, fault, times);
+}
+
+void SimulatedConsole::ClearFaults() {
+    std::lock_guard<std::mutex> lock(mutex_);
+    console_.ClearFaults();
+}
+
+UnitState SimulatedConsole::Unit(int unit) const {
+    std::lock_guard<std::mutex> lock(mutex_);
+    return console_.Unit(unit);
+}
+
+void SimulatedConsole::SetUnit(int unit, const UnitState& state) {
+    std::lock_guard<std::mutex> lock(mutex_);
+    if (!console_.ValidUnit(unit))
+        return;
+    UnitState& u = console_.Unit(unit);
+    u = state;
+    // the console's key count does not change
+    u.keys.resize(static_cast<std::size_t>(console_.Keys()), 0);
+    u.pendingKeys.resize(static_cast<std::size_t>(console_.Keys()), 0);
+}
+
+void SimulatedConsole::Update(const std::function<void(PressConsole&)>& change) {
+    {
+        std::lock_guard<std::mutex> lock(mutex_);
+        change(console_);
+    }
+    Wake();
+}
+
+void SimulatedConsole::Send(const std::vector<std::uint8_t>& bytes) {
+    std::lock_guard<std::mutex> lock(mutex_);
+    WriteOut(bytes);
+}
+
+void SimulatedConsole::HangUp() {
+    {
+        std::lock_guard<std::mutex> lock(mutex_);
+        CloseDevice("by the test");
+    }
+    Wake();
+}
+
+bool SimulatedConsole::HungUp() const {
+    std::lock_guard<std::mutex> lock(mutex_);
+    return hungUp_;
+}
+
+bool SimulatedConsole::Reconnect() {
+    bool ok = false;
+    {
+        std::lock_guard<std::mutex> lock(mutex_);
+        pty_.Close();
+        ++generation_;
+        std::string error;
+        ok = pty_.Create(error);
+        if (ok) {
+            hungUp_ = false;
+            Publish();
+        } else {
+            Trace("no new pseudo-terminal: " + error);
+        }
+    }
+    Wake();
+    return ok;
+}
+
+} // namespace tsr::sim
