@@ -17,8 +17,10 @@ struct IntCase {
 };
 
 TEST(Conversions, PercentToWire) {
-    const IntCase cases[] = {{0, 0},     {1, 2},     {50, 128}, {60, 153}, {99, 253},
-                             {100, 255}, {-5, 0},    {101, 255}, {-2147483647 - 1, 0}, {2147483647, 255}};
+    const IntCase cases[] = {{0, 0},           {1, 2},     {50, 128},
+                             {60, 153},        {99, 253},  {100, 255},
+                             {-5, 0},          {101, 255}, {-2147483647 - 1, 0},
+                             {2147483647, 255}};
     for (const IntCase& c : cases)
         EXPECT_EQ(UnitSetting::PercentToWire(c.in), c.out) << c.in << " %";
 }
@@ -48,12 +50,13 @@ TEST(Conversions, PercentageKeys) {
         int out;
     };
     const Case cases[] = {
-        {100, 10.0f, 110}, {100, -50.0f, 50}, {200, 50.0f, 255}, {3, 50.0f, 4},   {0, 90.0f, 0},
+        {100, 10.0f, 110}, {100, -50.0f, 50}, {200, 50.0f, 255}, {3, 50.0f, 4},    {0, 90.0f, 0},
         {17, 0.0f, 17},    {255, 0.0f, 255},  {10, -100.0f, 0},  {10, -300.0f, 0}, {1, 50.0f, 1},
         {2, 25.0f, 2},     {50, 1e30f, 255},  {50, -1e30f, 0},   {40, 2.5f, 41},
     };
     for (const Case& c : cases)
-        EXPECT_EQ(UnitSetting::PercentageKey(c.key, c.percent), c.out) << c.key << " with " << c.percent << " %";
+        EXPECT_EQ(UnitSetting::PercentageKey(c.key, c.percent), c.out)
+            << c.key << " with " << c.percent << " %";
 }
 
 TEST(Conversions, NotANumberLeavesTheKey) {
@@ -66,8 +69,13 @@ TEST(Conversions, FrameChecksum) {
         std::uint8_t sum;
     };
     const Case cases[] = {
-        {{0x02, 0x01, 0x18}, 0xE4}, {{0x80}, 0x7F},  {{}, 0xFF}, {{0x09, 0x02, 0x18}, 0xDC},
-        {{0x03, 0x02, 0x18}, 0xE2}, {{0xFF, 0x01}, 0xFF}, {{0xFF, 0xFF, 0xFF}, 0x02},
+        {{0x02, 0x01, 0x18}, 0xE4},
+        {{0x80}, 0x7F},
+        {{}, 0xFF},
+        {{0x09, 0x02, 0x18}, 0xDC},
+        {{0x03, 0x02, 0x18}, 0xE2},
+        {{0xFF, 0x01}, 0xFF},
+        {{0xFF, 0xFF, 0xFF}, 0x02},
     };
     for (const Case& c : cases)
         EXPECT_EQ(PressProtocol::FrameChecksum(c.bytes.data(), static_cast<int>(c.bytes.size())), c.sum);
