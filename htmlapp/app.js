@@ -151,7 +151,6 @@
     renderMessages();
     renderCountdown();
     renderCopyStatus();
-    renderFolderTexts();
   }
 
   function renderLanguageSwitch() {
@@ -162,8 +161,12 @@
       b.type = 'button';
       b.className = 'seg';
       b.lang = lang;
-      b.textContent = lookup(lang, 'language.short') || lang.toUpperCase();
-      b.setAttribute('aria-label', lookup(lang, 'language.name') || lang);
+      const short = document.createElement('span');
+      short.textContent = lookup(lang, 'language.short') || lang.toUpperCase();
+      const full = document.createElement('span');
+      full.className = 'visually-hidden';
+      full.textContent = ' ' + (lookup(lang, 'language.name') || lang);
+      b.append(short, full);
       b.setAttribute('aria-pressed', String(lang === state.lang));
       b.addEventListener('click', guard(() => {
         setLanguage(lang);
@@ -804,18 +807,13 @@
       btn.className = 'btn btn-secondary browse';
       btn.dataset.i18n = 'settings.browse';
       btn.dataset.folder = name;
+      btn.setAttribute('aria-describedby', label.id = 'folder-label-' + name);
       btn.addEventListener('click', guard(() => hostCall('browseFolder', name)));
       row.append(label, input, btn);
       box.appendChild(row);
     }
   }
 
-  function renderFolderTexts() {
-    for (const name of FOLDERS) {
-      const btn = document.querySelector('button.browse[data-folder="' + name + '"]');
-      if (btn) btn.setAttribute('aria-label', t('settings.browseFor', { what: t('settings.' + name) }));
-    }
-  }
 
   function fillSettingsForm(s) {
     const f = $('settings-form');
