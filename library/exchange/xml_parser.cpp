@@ -1,5 +1,6 @@
 #include "exchange/xml_parser.h"
 
+#include <array>
 #include <utility>
 
 namespace tsr {
@@ -40,16 +41,20 @@ bool XmlParser::StartsNoCase(std::size_t pos, std::string_view opener) const {
     return true;
 }
 
-template <typename Stop> std::size_t XmlParser::ScanUnescaped(std::size_t pos, Stop stop) const {
+std::size_t XmlParser::ScanUnescaped(std::size_t pos, std::string_view stops) const {
+    std::array<bool, 256> stop{};
+    for (char c : stops)
+        stop[static_cast<unsigned char>(c)] = true;
+    const int escape = options_.escapeChar ? static_cast<unsigned char>(*options_.escapeChar) : -1;
     while (pos < text_.size()) {
-        const char c = text_[pos];
-        if (options_.escapeChar && c == *options_.escapeChar) {
+        const unsigned char c = static_cast<unsigned char>(text_[pos]);
+        if (c == escape) {
             if (text_.size() - pos <= 2)
                 return text_.size();
             pos += 2;
             continue;
         }
-        if (stop(c))
+        if (stop[c])
             return pos;
         ++pos;
     }
@@ -69,15 +74,18 @@ void XmlParser::CopyValue(std::size_t begin, std::size_t end, std::string& targe
     std::string copied;
     if (options_.escapeChar) {
         copied.reserve(range.size());
-        for (std::size_t i = 0; i < range.size(); ++i) {
-            if (range[i] == *options_.escapeChar) {
-                ++i; // the escaped character, if any, is taken as it stands
-                if (i < range.size())
-                    copied += range[i];
-            } else {
-                copied += range[i];
+        std::size_t from = 0;
+        std::size_t at = 0;
+        while ((at = range.find(*options_.escapeChar, from)) != std::string_view::npos) {
+            copied.append(range.substr(from, at - from));
+            if (at + 1 >= range.size()) {
+                from = range.size(); // a lone escape character at the end is dropped
+                break;
             }
+            copied += range[at + 1]; // taken as it stands, even an escape character
+            from = at + 2;
         }
+        copied.append(range.substr(from));
     } else {
         copied.assign(range);
     }
@@ -115,13 +123,13 @@ bool XmlParser::ReadAttributes(XmlNode& node, std::size_t& pos) {
         std::string value;
         if (pos < text_.size() && (text_[pos] == '"' || text_[pos] == '\'')) {
             const char quote = text_[pos];
-            const std::size_t close = ScanUnescaped(pos + 1, [quote](char c) { return c == quote; });
+            const std::size_t close = ScanUnescaped(pos + 1, std::string_view(&quote, 1));
             if (close >= text_.size())
                 return false;
             CopyValue(pos + 1, close, value);
             pos = close + 1;
         } else {
-            const std::size_t end = ScanUnescaped(pos, [](char c) { return c == ' ' || c == '>'; });
+            const std::size_t end = ScanUnescaped(pos, " >");
             CopyValue(pos, end, value);
             pos = end;
         }
@@ -181,7 +189,7 @@ XmlParser::Start XmlParser::StartElement(XmlNode& node, std::size_t pos) {
         return {Outcome::Failed, pos};
     }
     ++pos; // past ">"
-    const std::size_t end = ScanUnescaped(pos, [](char c) { return c == '<'; });
+    const std::size_t end = ScanUnescaped(pos, "<");
     CopyValue(pos, end, node.value_);
     return {Outcome::Open, end};
 }
@@ -245,7 +253,7 @@ std::optional<std::size_t> XmlParser::Run(XmlNode& root) {
                     return std::nullopt;
                 }
             } else if (top.valueBlank && pos < text_.size() && text_[pos] != '<') {
-                const std::size_t end = ScanUnescaped(pos, [](char c) { return c == '<'; });
+                const std::size_t end = ScanUnescaped(pos, "<");
                 CopyValue(pos, end, node.value_);
                 top.valueBlank = IsBlankText(node.value_);
                 pos = end;

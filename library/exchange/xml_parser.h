@@ -35,7 +35,8 @@ private:
     Start StartElement(XmlNode& node, std::size_t pos);
     bool ReadAttributes(XmlNode& node, std::size_t& pos);
     void CopyValue(std::size_t begin, std::size_t end, std::string& target) const;
-    template <typename Stop> std::size_t ScanUnescaped(std::size_t pos, Stop stop) const;
+    // Position of the first stop character from pos that is not escaped, or the end.
+    std::size_t ScanUnescaped(std::size_t pos, std::string_view stops) const;
     std::size_t SkipWhite(std::size_t pos) const;
     bool StartsNoCase(std::size_t pos, std::string_view opener) const;
     void Record(int code, std::size_t pos, std::string message);
