@@ -405,6 +405,7 @@
     wireStepper(kField, (d) => setKeyEntry(u, (state.percentMode ? u.percent : u.offset) + d));
 
     el.querySelector('.bars').id = id('profile');
+    el.querySelectorAll('[data-i18n]').forEach(translateEl);
     return u;
   }
 
