@@ -24,6 +24,7 @@
 
   const state = {
     languages: {},
+    fallbackTexts: null,
     lang: 'en',
     settings: null,
     units: [],
@@ -94,7 +95,10 @@
 
   function lookup(lang, key) {
     const entry = state.languages[lang];
-    let node = entry && entry.translation;
+    return lookupIn(entry && entry.translation, key);
+  }
+
+  function lookupIn(node, key) {
     for (const part of key.split('.')) {
       if (node === null || typeof node !== 'object') return null;
       node = node[part];
@@ -106,6 +110,7 @@
   function tx(key, vars) {
     let s = lookup(state.lang, key);
     if (s === null) s = lookup('en', key);
+    if (s === null) s = lookupIn(state.fallbackTexts, key);
     if (s === null) return null;
     s = s.replace(/\|/g, '\u2019');
     return s.replace(/\{\{\s*(\w+)\s*\}\}/g, (m, k) =>
@@ -525,8 +530,8 @@
     stepLabels(el.querySelector('.field-ductor'), dLabel, u.n);
     const dChanged = u.ductor !== null && u.ductorPress !== null && u.ductor !== u.ductorPress;
     el.querySelector('.field-ductor').classList.toggle('is-changed', dChanged);
-    el.querySelector('.ductor-note').textContent = u.ductorPress === null ? t('units.pressUnknown')
-      : t('units.press', { value: u.ductorPress }) + (dChanged ? ' · ' + t('units.changed') : '');
+    setNote(el.querySelector('.ductor-note'), u.ductorPress === null ? t('units.pressUnknown')
+      : t('units.press', { value: u.ductorPress }), dChanged);
 
     // ductor cycle
     const cField = el.querySelector('.field-cycle');
@@ -534,8 +539,8 @@
     cField.querySelector('.field-label').textContent = t('units.ductorCycle');
     const cChanged = u.cycle !== null && u.cyclePress !== null && u.cycle !== u.cyclePress;
     cField.classList.toggle('is-changed', cChanged);
-    el.querySelector('.cycle-note').textContent = u.cyclePress === null ? t('units.pressUnknown')
-      : t('units.press', { value: cycleLabel(u.cyclePress) }) + (cChanged ? ' · ' + t('units.changed') : '');
+    setNote(el.querySelector('.cycle-note'), u.cyclePress === null ? t('units.pressUnknown')
+      : t('units.press', { value: cycleLabel(u.cyclePress) }), cChanged);
 
     // key entry
     const kField = el.querySelector('.field-keys');
@@ -551,6 +556,17 @@
     stepLabels(kField, kLabel, u.n);
 
     renderProfile(u);
+  }
+
+  // The field's colour shows a change at a glance; the words are for screen readers.
+  function setNote(el, text, changed) {
+    el.textContent = text;
+    if (changed) {
+      const hidden = document.createElement('span');
+      hidden.className = 'visually-hidden';
+      hidden.textContent = ' – ' + t('units.changed');
+      el.appendChild(hidden);
+    }
   }
 
   function stepLabels(field, what, n) {
@@ -1194,6 +1210,21 @@
     initialRefresh();
   }
 
+  // English texts for what shows before the host's languages arrive (or if they
+  // never do); the host serves the page's folder, so the file is there.
+  function loadFallbackTexts() {
+    if (!/^https?:$/.test(window.location.protocol) || typeof window.fetch !== 'function') return;
+    window.fetch('locales/en.json', { cache: 'no-store' })
+      .then((r) => (r.ok ? r.json() : null))
+      .then(guard((texts) => {
+        if (!texts || typeof texts !== 'object') return;
+        state.fallbackTexts = texts;
+        setLanguage(state.lang);
+      }, 'texts'))
+      .catch(() => {});
+  }
+
+  loadFallbackTexts();
   guard(wire, 'start')();
   setTimeout(guard(start, 'startApp'), 0);
 })();

@@ -6,12 +6,13 @@
  * refused), sends page calls as script texts in order, escapes the settings and
  * languages the way the host does, and simulates a small press.
  *
- * Query options: units=N keys=N cycle=0|2|3 serial=fail fail=<unit> lang=de
+ * Query options: nohost=1 units=N keys=N cycle=0|2|3 serial=fail fail=<unit> lang=de
  *                timer=<seconds> fast=1 (short delays) inks=0 (no extra calls)
  */
 (function () {
   'use strict';
   const q = new URLSearchParams(location.search);
+  if (q.get('nohost')) return; // the page on its own
   const opt = {
     units: +(q.get('units') || 4),
     keys: +(q.get('keys') || 24),

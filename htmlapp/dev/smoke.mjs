@@ -131,6 +131,13 @@ check(await page.locator('#set-working').textContent() === 'Arbeitsstellung', 'G
 await page.screenshot({ path: join(shots, 'page-de.png') });
 await page.click('#language-switch button[lang="en"]');
 
+// joined pending messages: quoting, doubled quotes, bars and an empty entry
+await page.click('#messages-clear');
+await page.evaluate(() => { host.ShowError('plain'); host.ShowError('say "hi" | bye'); host.ShowError(''); });
+await page.waitForTimeout(100);
+const texts = await page.$$eval('.message-text', (els) => els.map((e) => e.textContent));
+check(JSON.stringify(texts.slice(0, 3)) === JSON.stringify(['', 'say "hi" | bye', 'plain']), 'pending messages parsed: ' + JSON.stringify(texts.slice(0, 3)));
+
 check((await refused()).length === 0, 'no call refused by the host rules: ' + (await refused()).join('; '));
 check(consoleLines.length === 0, 'no console output: ' + consoleLines.join('; '));
 
