@@ -183,6 +183,8 @@ void SimulatedConsole::Run() {
             std::lock_guard<std::mutex> lock(mutex_);
             if (stop_)
                 break;
+            // Back from poll: the thread holds no reference to a closed master any more.
+            loopGeneration_ = generation_;
             for (const Output& out : console_.Tick(NowUs())) {
                 if (out.hangUp)
                     CloseDevice("on demand");
@@ -325,6 +327,10 @@ void SimulatedConsole::HangUp() {
         CloseDevice("by the test");
     }
     Wake();
+    // The master is released only when the thread's poll lets go of it; until
+    // then the library's side would not see the hang-up.
+    std::unique_lock<std::mutex> lock(mutex_);
+    changed_.wait_for(lock, std::chrono::seconds(2), [&] { return loopGeneration_ == generation_; });
 }
 
 bool SimulatedConsole::HungUp() const {

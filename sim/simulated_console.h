@@ -90,6 +90,7 @@ private:
     PressConsole console_;
     PtyPair pty_;
     int generation_ = 0;
+    int loopGeneration_ = 0; // the generation the console's thread last polled with
     bool hungUp_ = false;
     bool stop_ = false;
     std::vector<RecordEntry> record_;

@@ -2,6 +2,8 @@
 
 #include "log/create_folder_path.h"
 
+#include <filesystem>
+
 namespace tsr {
 
 Library& Library::Instance() {
@@ -9,13 +11,17 @@ Library& Library::Instance() {
     return library;
 }
 
-Library::Library() : fs_(MakePosixFileSystem()), config_(*fs_), log_(clock_, *fs_) {
+Library::Library()
+    : fs_(MakePosixFileSystem()), config_(*fs_), log_(clock_, *fs_),
+      protocol_(serial_, log_, config_, events_, clock_),
+      setting_(protocol_, config_, log_, events_, units_, pressLock_),
+      control_(protocol_, config_, log_, events_, pressLock_) {
     units_.Reset();
     // ExchangeWatcher: both polling switches off, then start its thread.
 }
 
 Library::~Library() {
-    // Serial channel: close the port here.
+    ClosePort();
     log_.Close();
 }
 
@@ -40,7 +46,7 @@ std::int32_t Library::Init(std::int32_t hostWindow, const std::string& configPat
     CreateFolderPath(*fs_, logFolder + "/Memory", 0);
     log_.WriteText("init", 3);
 
-    // Serial channel: close the port if it is open (as Destroy).
+    ClosePort();
 
     hostWindow_ = hostWindow;
     events_.SetCallback(callback);
@@ -48,17 +54,26 @@ std::int32_t Library::Init(std::int32_t hostWindow, const std::string& configPat
 
     EmptyIncomingFolders();
 
-    // Serial channel: open the port named after "COM1" here; until it exists
-    // the port counts as one that cannot be opened.
-    events_.Emit(0, TSR_EVENT_PORT_CLOSED, TSR_KIND_UNIT);
+    // ports/COM<n> beside the configuration file may name the device.
+    const std::string configFolder = std::filesystem::path(configPath).parent_path().string();
+    serial_.SetLinkFolder(configFolder.empty() && !configPath.empty() ? "." : configFolder);
+    std::string error; // the channel's texts are not passed on
+    if (!serial_.Open(SerialChannel::PortName(config_.Com1()), 9600, "N", 8, 1, false, false, 8192, error))
+        events_.Emit(0, TSR_EVENT_PORT_CLOSED, TSR_KIND_UNIT);
     log_.WriteText("open serial", 3);
     return 0;
 }
 
 std::int32_t Library::Destroy() {
     PressGuard press(pressLock_);
-    // Serial channel: close the port if it is open.
+    ClosePort();
     return 0;
+}
+
+void Library::ClosePort() {
+    PressGuard press(pressLock_);
+    // also lets go of a device that went away while open
+    serial_.Close();
 }
 
 void Library::EmptyIncomingFolders() {

@@ -9,6 +9,10 @@
 #include "log/activity_log.h"
 #include "platform/clock.h"
 #include "platform/file_system.h"
+#include "presslink/press_protocol.h"
+#include "presslink/serial_channel.h"
+#include "presslink/unit_control.h"
+#include "presslink/unit_setting.h"
 #include "session/event_sink.h"
 #include "session/press_lock.h"
 #include "session/unit_table.h"
@@ -34,9 +38,10 @@ public:
     EventSink& Events() { return events_; }
     PressLock& Press() { return pressLock_; }
 
-    // SerialChannel (presslink/serial_channel.h) goes here:
-    //   SerialChannel& Serial() { return serial_; }
-    // PressProtocol and the unit operations (presslink) go here.
+    SerialChannel& Serial() { return serial_; }
+    PressProtocol& Protocol() { return protocol_; }
+    UnitSetting& Setting() { return setting_; }
+    UnitControl& Control() { return control_; }
     // JobMemory (memory) goes here.
     // ExchangeWatcher (exchange) goes here; its thread starts in the constructor.
 
@@ -79,6 +84,8 @@ private:
 
     // Deletes every *.xml file of the folders where the neighbours drop their files.
     void EmptyIncomingFolders();
+    // Press link: closes the port if it is open; press lock held.
+    void ClosePort();
 
     // Members are built in this order and torn down in reverse: everything
     // that writes to the log goes after it.
@@ -89,8 +96,10 @@ private:
     UnitTable units_;
     EventSink events_;
     PressLock pressLock_;
-    // SerialChannel serial_;           (serial)
-    // PressProtocol protocol_;         (presslink)
+    SerialChannel serial_;
+    PressProtocol protocol_;
+    UnitSetting setting_;
+    UnitControl control_;
     // JobMemory memory_;               (memory)
     // ExchangeWatcher watcher_;        (exchange, last: its thread uses all of the above)
 
