@@ -217,14 +217,18 @@ public:
             struct stat st {};
             if (::lstat(dst.c_str(), &st) == 0)
                 return false;
-            return CopyFile(src, dst) && ::unlink(src.c_str()) == 0;
+            std::optional<std::string> content = ReadFile(src);
+            return content && Replace(dst, *content, true) && ::unlink(src.c_str()) == 0;
         }
         return false;
     }
 
+    // Copies are backups of request files: replaced atomically like every
+    // write, but not forced to disk, which would hold up the request for
+    // milliseconds each time.
     bool CopyFile(const std::string& from, const std::string& to) override {
         std::optional<std::string> content = ReadFile(from);
-        return content && WriteAtomic(to, *content);
+        return content && Replace(to, *content, false);
     }
 
     std::optional<std::string> ReadFile(const std::string& path) const override {
@@ -262,6 +266,19 @@ public:
     }
 
     bool WriteAtomic(const std::string& path, const std::string& content) override {
+        return Replace(path, content, true);
+    }
+
+    std::unique_ptr<AppendFile> OpenForAppend(const std::string& path) override {
+        int fd = ::open(Resolve(path).c_str(), O_WRONLY | O_APPEND | O_CREAT | O_CLOEXEC, 0666);
+        if (fd < 0)
+            return nullptr;
+        return std::make_unique<PosixAppendFile>(fd);
+    }
+
+private:
+    // Written beside the target, then renamed over it; durable: flushed to disk first.
+    bool Replace(const std::string& path, const std::string& content, bool durable) {
         const std::string target = Resolve(path);
         if (target.empty() || target.back() == '/')
             return false;
@@ -277,7 +294,7 @@ public:
         if (::stat(target.c_str(), &st) == 0)
             mode = st.st_mode & 07777;
         ::fchmod(fd.get(), mode);
-        bool ok = WriteAll(fd.get(), content.data(), content.size()) && ::fsync(fd.get()) == 0;
+        bool ok = WriteAll(fd.get(), content.data(), content.size()) && (!durable || ::fsync(fd.get()) == 0);
         ok = ::close(fd.release()) == 0 && ok;
         if (ok && ::rename(temp.c_str(), target.c_str()) == 0)
             return true;
@@ -285,14 +302,6 @@ public:
         return false;
     }
 
-    std::unique_ptr<AppendFile> OpenForAppend(const std::string& path) override {
-        int fd = ::open(Resolve(path).c_str(), O_WRONLY | O_APPEND | O_CREAT | O_CLOEXEC, 0666);
-        if (fd < 0)
-            return nullptr;
-        return std::make_unique<PosixAppendFile>(fd);
-    }
-
-private:
     static bool IsRegular(int fd) {
         struct stat st {};
         return ::fstat(fd, &st) == 0 && S_ISREG(st.st_mode);
