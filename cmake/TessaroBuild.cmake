@@ -1,6 +1,6 @@
 # Shared build rules: warnings, sanitizers, library components, tests.
 
-set(TSR_WARNINGS -Wall -Wextra -Wshadow -Wnon-virtual-dtor -Wpedantic -Werror)
+set(TSR_WARNINGS -Wall -Wextra -Wshadow $<$<COMPILE_LANGUAGE:CXX>:-Wnon-virtual-dtor> -Wpedantic -Werror)
 
 if(TSR_SANITIZE STREQUAL "address")
   add_compile_options(-fsanitize=address,undefined -fno-omit-frame-pointer -fno-sanitize-recover=all)

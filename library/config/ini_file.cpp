@@ -148,7 +148,8 @@ bool IniFile::WriteString(const std::string& section, const std::string& key, co
     if (path_.empty())
         return false;
     Parsed p;
-    if (std::optional<std::string> content = fs_.ReadFile(path_))
+    std::optional<std::string> content = fs_.ReadFile(path_);
+    if (content)
         p = Parse(*content);
     const std::string line = key + "=" + value.substr(0, value.find_first_of("\r\n"));
 
@@ -177,6 +178,8 @@ bool IniFile::WriteString(const std::string& section, const std::string& key, co
     std::string out;
     for (const Line& l : p.lines)
         out += l.text + p.eol;
+    if (content && *content == out)
+        return true; // the file holds it already (SaveAll at every TSR_Init mostly finds it so)
     return fs_.WriteAtomic(path_, out);
 }
 

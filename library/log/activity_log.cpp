@@ -90,6 +90,8 @@ void ActivityLog::Append(const std::string& body, int level) {
     entry += "</span></BR>";
 
     std::lock_guard lock(guard_);
+    if (folder_.empty())
+        return; // no log folder yet (or an empty one configured): never the file system's root
     const std::string name = folder_ + "/" + Format(now, "%Y%m%d%H") + "_log.html";
     if (::strcasecmp(name.c_str(), currentName_.c_str()) != 0)
         file_.reset();

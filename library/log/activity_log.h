@@ -20,7 +20,8 @@ public:
     ActivityLog(const ActivityLog&) = delete;
     ActivityLog& operator=(const ActivityLog&) = delete;
 
-    // The log folder as taken by the last TSR_Init.
+    // The log folder as taken by the last TSR_Init. Entries are dropped while
+    // it is empty.
     void SetFolder(const std::string& folder);
     std::string Folder() const;
 

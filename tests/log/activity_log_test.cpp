@@ -110,8 +110,10 @@ TEST_F(ActivityLogTest, MissingFolderDropsEntriesUntilItCanBeWritten) {
     log.WriteText("kept", 3);
     EXPECT_EQ(test::ReadText(dir.Path() / "later/2016052714_log.html"),
               "2016-05-27 14:03:11  <span style='color:green'>kept</span></BR>");
-    log.SetFolder("");
-    log.WriteText("root?", 3); // "/2016..." cannot be written by a normal user; nothing breaks
+    const int opens = fs.opens;
+    log.SetFolder(""); // no folder: dropped, never written to the root folder
+    log.WriteText("dropped", 3);
+    EXPECT_EQ(fs.opens, opens);
 }
 
 TEST_F(ActivityLogTest, EntriesOfSeveralThreadsArriveWhole) {
