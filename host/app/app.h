@@ -1,0 +1,121 @@
+#pragma once
+
+#include <array>
+#include <atomic>
+#include <cstdint>
+#include <mutex>
+#include <string>
+#include <vector>
+
+#include <nlohmann/json.hpp>
+
+#include "app/browser.h"
+#include "app/host_paths.h"
+#include "app/ui_loop.h"
+#include "tessaro.h"
+
+// Press commands that RunAsyncCommand accepts.
+enum TCommands : int32_t { tcWorkingPosition = 0, tcZeroPosition = 1, tcInkingUp = 2, tcApplySettings = 3 };
+
+// A command's units as texts, always beginning with "0".
+using TUnitList = std::vector<std::string>;
+
+// The application object: binds the page's calls to the library and turns
+// library events into calls of the page's App functions.
+class TApp {
+public:
+    // The per-unit arrays hold units 0 to 30.
+    static constexpr int kUnitSlots = 31;
+    using UnitValues = std::array<std::atomic<int32_t>, kUnitSlots>;
+
+    TApp(UiLoop& ui, HostPaths paths);
+    ~TApp();
+    TApp(const TApp&) = delete;
+    TApp& operator=(const TApp&) = delete;
+
+    // The browser whose page receives page calls; none until the first load-end.
+    std::atomic<Browser*> internalBrowser{nullptr};
+
+    // Public properties.
+    std::string GetductorCycleValues() const;
+    void SetductorCycleValues(const std::string& value);
+    std::string Geterrors(); // joins and empties the pending messages
+    bool GetisSerialOpen() const { return FisSerialOpen; }
+    void SetisSerialOpen(bool value) { FisSerialOpen = value; }
+    std::string GetselectedUnits() const;
+    void SetselectedUnits(const std::string& value);
+
+    // Operations of the page's host object.
+    void startApp();
+    void BindCallbacks();
+    void Initialize(Browser* browser);
+    void ExecuteJS(const std::string& jsCode);
+    void ShowError(const std::string& messageText);
+    std::string GetConfig(const std::string& paramName);
+    std::string GetStoragePath(const std::string& fileName);
+    void saveSettings(const std::string& jsonString);
+    void browseFolder(const std::string& target);
+    void saveConfig(int32_t memoryId, const std::string& memoryName);
+    void loadConfig(int32_t memoryId);
+    void setKeys(int32_t unitCode, int32_t keyValue);
+    void setKeysPercentage(int32_t unitCode, int32_t keyValue);
+    void setKeysMode(int32_t isRelative);
+    void setUnitDuctorValue(int32_t unitCode, int32_t ductorValue);
+    void setUnitDuctorCycle(int32_t unitCode, int32_t ductorValue);
+    void RunAsyncCommand(TCommands command);
+    void GetDuctor(int32_t unitCode);
+    void GetDuctorCycle(int32_t unitCode);
+    void LoadInitialState();
+    void CopyUnit(int32_t target, int32_t source);
+    void SwapUnit(int32_t target, int32_t source);
+    void UglyInitialall();
+    void InkUp(TUnitList units);
+
+    // Steps of the start sequence.
+    void LoadSettings();
+    void LoadLanguages();
+    void LoadUnits();
+    void LoadMemoryList();
+    void BindUICommands();
+    void ApplySettings(TUnitList units);
+
+    // The library's event callback, handed to TSR_Init. It reaches the
+    // application object that is alive at the moment, if any.
+    static void TSR_CALL UnitEventCallback(int32_t unit, int32_t code, int32_t kind);
+    void HandleUnitEvent(int32_t unit, int32_t code, int32_t kind);
+
+    // Reads and writes of the values last read from the press ("ductor_value",
+    // "ductor_cycle", "keys"); an element never written reads as 0. Units outside
+    // 0 to 30 read 0 and are not written.
+    int32_t StateValue(const char* member, int32_t unit) const;
+    void SetStateValue(const char* member, int32_t unit, int32_t value);
+    nlohmann::json StateSnapshot() const;
+
+    static bool IsUnitSlot(int32_t unit) { return unit >= 0 && unit < kUnitSlots; }
+
+    UiLoop& ui;
+    const HostPaths paths;
+
+    std::vector<std::string> FerrorList; // guarded by FerrorLock
+    std::mutex FerrorLock;
+    std::string FductorCycleValues = "2,0,3"; // guarded by FtextLock
+    std::string FselectedUnits;               // guarded by FtextLock
+    mutable std::mutex FtextLock;
+    UnitValues FductorValues{};
+    UnitValues FductorCycles{};
+    UnitValues Fkeys{};
+    UnitValues FkeysPercentage{};
+    std::atomic<bool> FKeysIsRelativeOn{false};
+    std::atomic<bool> FenableDuctorCycle{false};
+    std::atomic<bool> FisSerialOpen{true};
+    std::atomic<int32_t> FNumberOfKeys{0};
+
+private:
+    nlohmann::json FstateCurrent; // guarded by FstateLock
+    mutable std::mutex FstateLock;
+};
+
+// Joins pending messages: "|" between them; a message holding a blank, a
+// control character, a double quote or "|" is quoted, inner quotes doubled;
+// a single empty message gives two double quotes.
+std::string JoinPendingMessages(const std::vector<std::string>& messages);

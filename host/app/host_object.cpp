@@ -1,0 +1,199 @@
+#include "app/host_object.h"
+
+#include <cstdint>
+#include <functional>
+#include <limits>
+#include <map>
+#include <optional>
+#include <variant>
+
+namespace {
+
+// Parameter types a script value is converted to. Browser and unit-list
+// parameters take no script value at all: those operations are not for the page.
+enum class Param { Integer, Command, Text, Flag, Browser, UnitList };
+
+using Arg = std::variant<int32_t, std::string, bool>;
+using Args = std::vector<Arg>;
+using Reply = ScriptObject::Reply;
+
+std::optional<int64_t> ScriptInteger(const nlohmann::json& value) {
+    // JSON keeps 2 and 2.5 apart the way the script does: only whole numbers
+    // arrive as integers; booleans and numeric strings are other kinds.
+    if (value.is_number_unsigned()) {
+        const auto u = value.get<uint64_t>();
+        if (u > static_cast<uint64_t>(std::numeric_limits<int64_t>::max()))
+            return std::nullopt;
+        return static_cast<int64_t>(u);
+    }
+    if (value.is_number_integer())
+        return value.get<int64_t>();
+    return std::nullopt;
+}
+
+std::optional<Arg> Convert(Param param, const nlohmann::json& value) {
+    switch (param) {
+    case Param::Integer:
+    case Param::Command:
+    case Param::Flag: {
+        const auto n = ScriptInteger(value);
+        if (!n)
+            return std::nullopt;
+        const int64_t low = param == Param::Integer ? std::numeric_limits<int32_t>::min() : 0;
+        const int64_t high = param == Param::Integer   ? std::numeric_limits<int32_t>::max()
+                             : param == Param::Command ? tcApplySettings
+                                                       : 1;
+        if (*n < low || *n > high)
+            return std::nullopt;
+        if (param == Param::Flag)
+            return Arg(*n == 1);
+        return Arg(static_cast<int32_t>(*n));
+    }
+    case Param::Text:
+        if (!value.is_string())
+            return std::nullopt;
+        return Arg(value.get<std::string>());
+    case Param::Browser:
+    case Param::UnitList:
+        return std::nullopt;
+    }
+    return std::nullopt;
+}
+
+int32_t I(const Args& a, size_t i) {
+    return std::get<int32_t>(a[i]);
+}
+const std::string& S(const Args& a, size_t i) {
+    return std::get<std::string>(a[i]);
+}
+
+struct Operation {
+    std::vector<Param> params;
+    std::function<Reply(TApp&, const Args&)> run;
+};
+
+template <typename F> Operation None(std::vector<Param> params, F body) {
+    return Operation{std::move(params), [body](TApp& app, const Args& a) {
+                         body(app, a);
+                         return Reply::Nothing();
+                     }};
+}
+
+template <typename F> Operation Returns(std::vector<Param> params, F body) {
+    return Operation{std::move(params),
+                     [body](TApp& app, const Args& a) { return Reply::Value(body(app, a)); }};
+}
+
+using P = Param;
+
+const std::map<std::string, Operation>& OperationTable() {
+    static const std::map<std::string, Operation> table = {
+        {"startApp", None({}, [](TApp& t, const Args&) { t.startApp(); })},
+        {"BindCallbacks", None({}, [](TApp& t, const Args&) { t.BindCallbacks(); })},
+        {"Initialize", None({P::Browser}, [](TApp&, const Args&) {})},
+        {"ExecuteJS", None({P::Text}, [](TApp& t, const Args& a) { t.ExecuteJS(S(a, 0)); })},
+        {"ShowError", None({P::Text}, [](TApp& t, const Args& a) { t.ShowError(S(a, 0)); })},
+        {"GetConfig", Returns({P::Text}, [](TApp& t, const Args& a) { return t.GetConfig(S(a, 0)); })},
+        {"GetStoragePath",
+         Returns({P::Text}, [](TApp& t, const Args& a) { return t.GetStoragePath(S(a, 0)); })},
+        {"saveSettings", None({P::Text}, [](TApp& t, const Args& a) { t.saveSettings(S(a, 0)); })},
+        {"browseFolder", None({P::Text}, [](TApp& t, const Args& a) { t.browseFolder(S(a, 0)); })},
+        {"saveConfig",
+         None({P::Integer, P::Text}, [](TApp& t, const Args& a) { t.saveConfig(I(a, 0), S(a, 1)); })},
+        {"loadConfig", None({P::Integer}, [](TApp& t, const Args& a) { t.loadConfig(I(a, 0)); })},
+        {"setKeys",
+         None({P::Integer, P::Integer}, [](TApp& t, const Args& a) { t.setKeys(I(a, 0), I(a, 1)); })},
+        {"setKeysPercentage", None({P::Integer, P::Integer},
+                                   [](TApp& t, const Args& a) { t.setKeysPercentage(I(a, 0), I(a, 1)); })},
+        {"setKeysMode", None({P::Integer}, [](TApp& t, const Args& a) { t.setKeysMode(I(a, 0)); })},
+        {"setUnitDuctorValue", None({P::Integer, P::Integer},
+                                    [](TApp& t, const Args& a) { t.setUnitDuctorValue(I(a, 0), I(a, 1)); })},
+        {"setUnitDuctorCycle", None({P::Integer, P::Integer},
+                                    [](TApp& t, const Args& a) { t.setUnitDuctorCycle(I(a, 0), I(a, 1)); })},
+        {"RunAsyncCommand",
+         None({P::Command},
+              [](TApp& t, const Args& a) { t.RunAsyncCommand(static_cast<TCommands>(I(a, 0))); })},
+        {"GetDuctor", None({P::Integer}, [](TApp& t, const Args& a) { t.GetDuctor(I(a, 0)); })},
+        {"GetDuctorCycle", None({P::Integer}, [](TApp& t, const Args& a) { t.GetDuctorCycle(I(a, 0)); })},
+        {"LoadInitialState", None({}, [](TApp& t, const Args&) { t.LoadInitialState(); })},
+        {"CopyUnit",
+         None({P::Integer, P::Integer}, [](TApp& t, const Args& a) { t.CopyUnit(I(a, 0), I(a, 1)); })},
+        {"SwapUnit",
+         None({P::Integer, P::Integer}, [](TApp& t, const Args& a) { t.SwapUnit(I(a, 0), I(a, 1)); })},
+        {"UglyInitialall", None({}, [](TApp& t, const Args&) { t.UglyInitialall(); })},
+        {"InkUp", None({P::UnitList}, [](TApp&, const Args&) {})},
+    };
+    return table;
+}
+
+struct Property {
+    Param type;
+    std::function<nlohmann::json(TApp&)> get;
+    std::function<void(TApp&, const Arg&)> set;
+};
+
+const std::map<std::string, Property>& PropertyTable() {
+    static const std::map<std::string, Property> table = {
+        {"ductorCycleValues",
+         {P::Text, [](TApp& t) { return nlohmann::json(t.GetductorCycleValues()); },
+          [](TApp& t, const Arg& v) { t.SetductorCycleValues(std::get<std::string>(v)); }}},
+        {"errors",
+         {P::Text, [](TApp& t) { return nlohmann::json(t.Geterrors()); }, [](TApp&, const Arg&) {}}},
+        {"isSerialOpen",
+         {P::Flag, [](TApp& t) { return nlohmann::json(t.GetisSerialOpen()); },
+          [](TApp& t, const Arg& v) { t.SetisSerialOpen(std::get<bool>(v)); }}},
+        {"selectedUnits",
+         {P::Text, [](TApp& t) { return nlohmann::json(t.GetselectedUnits()); },
+          [](TApp& t, const Arg& v) { t.SetselectedUnits(std::get<std::string>(v)); }}},
+    };
+    return table;
+}
+
+template <typename Map> std::vector<std::string> Names(const Map& map) {
+    std::vector<std::string> names;
+    for (const auto& entry : map)
+        names.push_back(entry.first);
+    return names;
+}
+
+} // namespace
+
+const std::vector<std::string>& HostObject::Operations() {
+    static const std::vector<std::string> names = Names(OperationTable());
+    return names;
+}
+
+const std::vector<std::string>& HostObject::Properties() {
+    static const std::vector<std::string> names = Names(PropertyTable());
+    return names;
+}
+
+ScriptObject::Reply HostObject::Invoke(Access access, const std::string& name, const nlohmann::json& args) {
+    if (!args.is_array())
+        return Reply::Refused();
+    if (access == Access::Call) {
+        const auto found = OperationTable().find(name);
+        if (found == OperationTable().end() || args.size() != found->second.params.size())
+            return Reply::Refused();
+        Args converted;
+        for (size_t i = 0; i < args.size(); ++i) {
+            auto arg = Convert(found->second.params[i], args[i]);
+            if (!arg)
+                return Reply::Refused();
+            converted.push_back(std::move(*arg));
+        }
+        return found->second.run(app_, converted);
+    }
+    const auto found = PropertyTable().find(name);
+    if (found == PropertyTable().end())
+        return Reply::Refused();
+    if (access == Access::Get)
+        return args.empty() ? Reply::Value(found->second.get(app_)) : Reply::Refused();
+    if (args.size() != 1)
+        return Reply::Refused();
+    auto value = Convert(found->second.type, args[0]);
+    if (!value)
+        return Reply::Refused();
+    found->second.set(app_, *value);
+    return Reply::Nothing();
+}

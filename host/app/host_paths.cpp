@@ -1,0 +1,27 @@
+#include "host_paths.h"
+
+#include <cstdlib>
+#include <system_error>
+
+std::filesystem::path ProgramFile() {
+    std::error_code error;
+    auto path = std::filesystem::read_symlink("/proc/self/exe", error);
+    return error ? std::filesystem::path() : path;
+}
+
+std::optional<std::filesystem::path> ApplicationDataFolder() {
+    for (const auto& [variable, suffix] : {std::pair{"XDG_CONFIG_HOME", ""}, std::pair{"HOME", ".config"}}) {
+        const char* value = std::getenv(variable);
+        if (value != nullptr && value[0] == '/')
+            return std::filesystem::path(value) / suffix;
+    }
+    return std::nullopt;
+}
+
+std::optional<std::filesystem::path> StorageFolder(const HostPaths& paths) {
+    if (paths.storageOverride)
+        return paths.storageOverride;
+    if (auto appData = ApplicationDataFolder())
+        return (*appData / kApplicationTitle).lexically_normal();
+    return std::nullopt;
+}

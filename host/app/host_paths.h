@@ -1,0 +1,26 @@
+#pragma once
+
+#include <filesystem>
+#include <optional>
+
+// Where the host finds its page and keeps its files.
+struct HostPaths {
+    // Folder of the program file; htmlapp/ and its locales lie beside the program.
+    std::filesystem::path programFolder;
+    // Storage folder chosen on the command line; otherwise the user's
+    // application-data folder followed by the application title.
+    std::optional<std::filesystem::path> storageOverride;
+};
+
+inline constexpr const char* kApplicationTitle = "Tessaro Control";
+
+// Full path of the running program file; empty when the system cannot name it.
+std::filesystem::path ProgramFile();
+
+// The current user's application-data folder ($XDG_CONFIG_HOME, else
+// $HOME/.config); nothing when neither is set to an absolute path.
+std::optional<std::filesystem::path> ApplicationDataFolder();
+
+// The host's storage folder (not created here); nothing when the
+// application-data folder cannot be named and no folder was chosen.
+std::optional<std::filesystem::path> StorageFolder(const HostPaths& paths);

@@ -1,0 +1,195 @@
+#include "f_home/bridge_script.h"
+
+#include <algorithm>
+#include <cctype>
+#include <nlohmann/json.hpp>
+
+namespace {
+
+// A ring of twelve segments turning one step every 100 ms.
+std::string RingImage() {
+    std::string svg = "<svg xmlns='http://www.w3.org/2000/svg' width='60' height='60' viewBox='0 0 60 60'><g>"
+                      "<animateTransform attributeName='transform' type='rotate' calcMode='discrete' "
+                      "dur='1.2s' repeatCount='indefinite' values='";
+    for (int step = 0; step < 12; ++step)
+        svg += (step ? ";" : "") + std::to_string(step * 30) + " 30 30";
+    svg += "'/>";
+    for (int segment = 0; segment < 12; ++segment) {
+        const char* colour = segment == 0   ? "#800040"
+                             : segment == 1 ? "#0000A0"
+                             : segment < 5  ? "#9F9FFF"
+                                            : "#C0C0C0";
+        svg += "<rect x='27' y='2' width='6' height='15' rx='2' fill='" + std::string(colour) +
+               "' transform='rotate(" + std::to_string(-segment * 30) + " 30 30)'/>";
+    }
+    svg += "</g></svg>";
+    std::string encoded;
+    for (char c : svg) {
+        if (c == '#')
+            encoded += "%23";
+        else if (c == '<')
+            encoded += "%3C";
+        else if (c == '>')
+            encoded += "%3E";
+        else
+            encoded += c;
+    }
+    return encoded;
+}
+
+const char* const kScript = R"JS((function () {
+  'use strict';
+  var base = __BASE__, names = __NAMES__, properties = __PROPERTIES__, objectName = __OBJECT__;
+  var root = document.documentElement;
+  root.classList.add('tsr-loading');
+
+  function post(path, body) {
+    var x = new XMLHttpRequest();
+    x.open('POST', base + path, false);
+    x.setRequestHeader('Content-Type', 'application/json');
+    x.send(JSON.stringify(body));
+    return x.status === 200 ? JSON.parse(x.responseText) : null;
+  }
+  function tryPost(path, body) {
+    try { return post(path, body); } catch (e) { return null; }
+  }
+  function postLater(path, body) {
+    try {
+      fetch(base + path, {method: 'POST', headers: {'Content-Type': 'application/json'},
+                          body: JSON.stringify(body), keepalive: true}).catch(function () {});
+    } catch (e) {}
+  }
+  function access(kind, name, args) {
+    var reply;
+    try { reply = post('call', {kind: kind, op: name, args: args}); } catch (e) { return undefined; }
+    return reply && !reply.refused && 'value' in reply ? reply.value : undefined;
+  }
+
+  var object = {};
+  names.forEach(function (name) {
+    object[name] = function () { return access('call', name, Array.prototype.slice.call(arguments)); };
+  });
+  properties.forEach(function (name) {
+    Object.defineProperty(object, name, {
+      enumerable: true,
+      get: function () { return access('get', name, []); },
+      set: function (value) { access('set', name, [value]); }
+    });
+  });
+  Object.defineProperty(window, objectName, {value: Object.freeze(object), enumerable: true});
+
+  function report(message, source, line) {
+    postLater('event', {type: 'console', message: String(message), source: source || '', line: line || 0});
+  }
+  ['log', 'info', 'warn', 'error', 'debug'].forEach(function (level) {
+    var original = console[level];
+    console[level] = function () {
+      report(Array.prototype.map.call(arguments, function (a) {
+        try { return String(a); } catch (e) { return '?'; }
+      }).join(' '));
+      return original.apply(console, arguments);
+    };
+  });
+  window.addEventListener('error', function (e) { report(e.message, e.filename, e.lineno); });
+
+  var bound = new WeakMap();
+  function bind(id) {
+    var element = document.getElementById(id);
+    if (!element) return;
+    var ids = bound.get(element) || {};
+    bound.set(element, ids);
+    if (ids[id]) return;
+    ids[id] = true;
+    element.addEventListener('click', function () { tryPost('event', {type: 'click', id: id}); }, true);
+  }
+  function handle(message) {
+    switch (message.k) {
+    case 'js':
+      try { (0, eval)(message.c); } catch (err) { report('Uncaught ' + err); }
+      break;
+    case 'bind': bind(message.id); break;
+    case 'show': root.classList.remove('tsr-loading'); break;
+    case 'modal':
+      window.alert(message.text);
+      postLater('event', {type: 'modal', id: message.id});
+      break;
+    case 'focus': window.focus(); break;
+    }
+  }
+
+  var loaded = false, open = false, announced = false;
+  function announce() {
+    if (!loaded || !open || announced) return;
+    announced = true;
+    var navigation = performance.getEntriesByType ? performance.getEntriesByType('navigation')[0] : null;
+    tryPost('event', {type: 'loadend', status: (navigation && navigation.responseStatus) || 200});
+  }
+  var stream = new EventSource(base + 'stream');
+  stream.onopen = function () { open = true; announce(); };
+  stream.onmessage = function (e) { handle(JSON.parse(e.data)); };
+  window.addEventListener('load', function () { loaded = true; announce(); });
+
+  document.addEventListener('contextmenu', function (e) {
+    var reply = tryPost('event', {type: 'menu'});
+    if (reply && reply.value) e.preventDefault();
+  }, true);
+  window.addEventListener('keydown', function (e) {
+    var functionKey = e.keyCode >= 112 && e.keyCode <= 135;
+    if (!functionKey && !e.ctrlKey && !e.altKey && !e.metaKey) return;
+    var reply = tryPost('event', {type: 'key', keyCode: e.keyCode});
+    if (!reply || !reply.value) return;
+    e.stopImmediatePropagation();
+    if (!reply.passDefault) e.preventDefault();
+  }, true);
+  window.addEventListener('resize', function () {
+    var w = Math.max(window.outerWidth, 900), h = Math.max(window.outerHeight, 600);
+    if (window.outerWidth && (w !== window.outerWidth || h !== window.outerHeight)) {
+      try { window.resizeTo(w, h); } catch (e) {}
+    }
+  });
+})();)JS";
+
+void ReplaceAll(std::string& text, const std::string& from, const std::string& to) {
+    for (size_t at = text.find(from); at != std::string::npos; at = text.find(from, at + to.size()))
+        text.replace(at, from.size(), to);
+}
+
+size_t FindNoCase(const std::string& text, const std::string& needle) {
+    auto it = std::search(text.begin(), text.end(), needle.begin(), needle.end(), [](char a, char b) {
+        return std::tolower(static_cast<unsigned char>(a)) == std::tolower(static_cast<unsigned char>(b));
+    });
+    return it == text.end() ? std::string::npos : static_cast<size_t>(it - text.begin());
+}
+
+} // namespace
+
+std::string BridgeMarkup(const BridgeScriptSetup& setup) {
+    std::string script = kScript;
+    // JSON literals are script literals; "</" is escaped so no text can end the script element.
+    auto literal = [](const nlohmann::json& value) {
+        std::string text = value.dump();
+        ReplaceAll(text, "</", "<\\/");
+        return text;
+    };
+    ReplaceAll(script, "__BASE__", literal(setup.base));
+    ReplaceAll(script, "__NAMES__", literal(setup.operations));
+    ReplaceAll(script, "__PROPERTIES__", literal(setup.properties));
+    ReplaceAll(script, "__OBJECT__", literal(setup.objectName));
+    return "<style>html.tsr-loading{background:#fff url(\"data:image/svg+xml," + RingImage() +
+           "\") no-repeat fixed center !important;min-height:100%}"
+           "html.tsr-loading body{visibility:hidden !important}</style>\n<script>" +
+           script + "</script>\n";
+}
+
+std::string InjectBeforeFirstScript(const std::string& html, const std::string& markup) {
+    size_t at = FindNoCase(html, "<script");
+    if (at == std::string::npos)
+        at = FindNoCase(html, "</head>");
+    if (at == std::string::npos)
+        at = FindNoCase(html, "<body");
+    if (at == std::string::npos)
+        at = 0;
+    std::string result = html;
+    result.insert(at, markup);
+    return result;
+}

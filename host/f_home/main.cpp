@@ -1,0 +1,162 @@
+// The Tessaro host: serves the operator's page and binds it to the library.
+#include <atomic>
+#include <csignal>
+#include <cstdlib>
+#include <cstring>
+#include <ctime>
+#include <iostream>
+#include <optional>
+#include <pthread.h>
+#include <string>
+#include <thread>
+
+#include "app/host_object.h"
+#include "app/host_paths.h"
+#include "f_home/chromium_window.h"
+#include "f_home/form_home.h"
+#include "f_home/single_instance.h"
+#include "f_home/web_bridge.h"
+
+namespace {
+
+struct CommandLine {
+    bool noBrowser = false;
+    int port = 0;
+    std::optional<std::filesystem::path> storage;
+};
+
+const char* const kUsage = "usage: tessaro [--no-browser] [--port N] [--storage DIR]\n"
+                           "  --no-browser   print the page address instead of opening the window\n"
+                           "  --port N       serve the page on 127.0.0.1 port N (default: any free port)\n"
+                           "  --storage DIR  keep the host's files in DIR\n";
+
+// Returns nothing after printing why the arguments are wrong.
+std::optional<CommandLine> Parse(int argc, char** argv, bool& help) {
+    CommandLine line;
+    for (int i = 1; i < argc; ++i) {
+        const std::string arg = argv[i];
+        if (arg == "--no-browser") {
+            line.noBrowser = true;
+        } else if (arg == "--port" && i + 1 < argc) {
+            char* end = nullptr;
+            const long port = std::strtol(argv[++i], &end, 10);
+            if (end == argv[i] || *end != '\0' || port < 0 || port > 65535) {
+                std::cerr << "tessaro: bad port " << argv[i] << "\n";
+                return std::nullopt;
+            }
+            line.port = static_cast<int>(port);
+        } else if (arg == "--storage" && i + 1 < argc) {
+            line.storage = std::filesystem::absolute(argv[++i]);
+        } else if (arg == "--help" || arg == "-h") {
+            help = true;
+            return line;
+        } else {
+            std::cerr << "tessaro: unknown argument " << arg << "\n" << kUsage;
+            return std::nullopt;
+        }
+    }
+    return line;
+}
+
+// Stops the loop on Ctrl-C, SIGTERM or SIGHUP; the signals are blocked in every
+// thread and taken here.
+class SignalWatch {
+public:
+    explicit SignalWatch(UiLoop& ui) {
+        sigemptyset(&set_);
+        for (int signal : {SIGINT, SIGTERM, SIGHUP})
+            sigaddset(&set_, signal);
+        thread_ = std::thread([this, &ui] {
+            const timespec tick{0, 200 * 1000 * 1000};
+            while (!done_) {
+                if (sigtimedwait(&set_, nullptr, &tick) > 0)
+                    ui.Quit();
+            }
+        });
+    }
+    ~SignalWatch() {
+        done_ = true;
+        thread_.join();
+    }
+
+    // Before any thread starts, so that all of them inherit the mask.
+    static void BlockInAllThreads() {
+        sigset_t set;
+        sigemptyset(&set);
+        for (int signal : {SIGINT, SIGTERM, SIGHUP})
+            sigaddset(&set, signal);
+        pthread_sigmask(SIG_BLOCK, &set, nullptr);
+        std::signal(SIGPIPE, SIG_IGN);
+    }
+
+private:
+    sigset_t set_;
+    std::atomic<bool> done_{false};
+    std::thread thread_;
+};
+
+std::string Hex(const std::string& text) {
+    uint64_t hash = 1469598103934665603ull;
+    for (unsigned char c : text) {
+        hash ^= c;
+        hash *= 1099511628211ull;
+    }
+    char buffer[17];
+    std::snprintf(buffer, sizeof buffer, "%016llx", static_cast<unsigned long long>(hash));
+    return buffer;
+}
+
+} // namespace
+
+int main(int argc, char** argv) {
+    bool help = false;
+    const auto line = Parse(argc, argv, help);
+    if (!line)
+        return 2;
+    if (help) {
+        std::cout << kUsage;
+        return 0;
+    }
+
+    const auto programFile = ProgramFile();
+    SingleInstance instance(SingleInstance::Identity(programFile));
+    if (!instance.Acquire())
+        return 0; // the running instance comes to the front
+
+    SignalWatch::BlockInAllThreads();
+    HostPaths paths{programFile.parent_path(), line->storage};
+
+    UiLoop ui;
+    WebBridge bridge(ui, {paths.programFolder / "htmlapp", line->port, "host", HostObject::Operations(),
+                          HostObject::Properties()});
+    std::string error;
+    if (!bridge.Start(error)) {
+        std::cerr << "tessaro: " << error << "\n";
+        return 1;
+    }
+
+    std::unique_ptr<ChromiumWindow> window;
+    if (!line->noBrowser && ChromiumWindow::DisplayAvailable()) {
+        if (auto browser = ChromiumWindow::FindBrowser()) {
+            // One profile per program identity: copies in other folders keep their own browsers.
+            const auto storage = StorageFolder(paths).value_or(paths.programFolder);
+            window =
+                std::make_unique<ChromiumWindow>(*browser, storage / ("Browser-" + Hex(instance.identity())));
+        }
+    }
+
+    TformHome form(ui, bridge, paths, window.get());
+    bridge.SetEvents(&form);
+    instance.Listen([&ui, &form] { ui.Post([&form] { form.BringToFront(); }); });
+    SignalWatch signals(ui);
+    ui.Post([&form] { form.FormShow(); });
+    ui.Run();
+
+    instance.StopListening();
+    bridge.SetEvents(nullptr);
+    form.FormClose();
+    if (window)
+        window->Close();
+    bridge.Stop();
+    return 0;
+}

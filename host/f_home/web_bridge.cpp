@@ -1,0 +1,436 @@
+#include "f_home/web_bridge.h"
+
+#include <httplib.h>
+
+#include <atomic>
+#include <chrono>
+#include <condition_variable>
+#include <deque>
+#include <fstream>
+#include <future>
+#include <iostream>
+#include <map>
+#include <mutex>
+#include <random>
+#include <sstream>
+#include <thread>
+
+#include "f_home/bridge_script.h"
+#include "f_home/page_files.h"
+
+namespace {
+
+using nlohmann::json;
+
+constexpr const char* kBridgePath = "~host/";
+constexpr auto kStreamPing = std::chrono::seconds(5);
+
+std::string NewSecret() {
+    std::random_device random;
+    static const char digits[] = "0123456789abcdef";
+    std::string secret;
+    for (int i = 0; i < 32; ++i)
+        secret += digits[random() & 15u];
+    return secret;
+}
+
+bool SameSecret(const std::string& a, const std::string& b) {
+    if (a.size() != b.size())
+        return false;
+    unsigned char diff = 0;
+    for (size_t i = 0; i < a.size(); ++i)
+        diff |= static_cast<unsigned char>(a[i] ^ b[i]);
+    return diff == 0;
+}
+
+// Texts from the library may not be valid UTF-8; they must not break a reply.
+std::string Dump(const json& value) {
+    return value.dump(-1, ' ', false, json::error_handler_t::replace);
+}
+
+bool ReadFile(const std::filesystem::path& file, std::string& content) {
+    std::ifstream in(file, std::ios::binary);
+    if (!in)
+        return false;
+    std::ostringstream text;
+    text << in.rdbuf();
+    content = text.str();
+    return true;
+}
+
+} // namespace
+
+struct WebBridge::Impl {
+    Impl(UiLoop& loop, Options opts) : ui(loop), options(std::move(opts)), files(options.pageFolder) {}
+
+    UiLoop& ui;
+    Options options;
+    PageFiles files;
+    const std::string secret = NewSecret();
+    httplib::Server server;
+    std::thread serverThread;
+    int port = 0;
+
+    ScriptObject* object = nullptr; // user-interface thread only
+    std::atomic<BrowserEvents*> events{nullptr};
+
+    // The event stream to the page.
+    mutable std::mutex streamLock;
+    std::condition_variable streamWake;
+    std::deque<std::string> outgoing;
+    uint64_t generation = 0;
+    bool connected = false;
+    bool stopping = false;
+
+    std::mutex clickLock;
+    std::map<std::string, std::function<void()>> clicks;
+
+    std::atomic<uint64_t> modalIssued{0};
+    std::atomic<uint64_t> modalClosed{0};
+    bool passDefault = false; // user-interface thread only, during a key event
+
+    std::string Host() const { return "127.0.0.1:" + std::to_string(port); }
+    std::string Prefix() const { return "/" + secret + "/"; }
+
+    bool Allowed(const httplib::Request& request) const {
+        if (request.remote_addr.rfind("127.", 0) != 0 && request.remote_addr != "::1")
+            return false;
+        const std::string host = request.get_header_value("Host");
+        if (host != Host() && host != "localhost:" + std::to_string(port))
+            return false;
+        if (request.has_header("Origin") && request.get_header_value("Origin") != "http://" + host)
+            return false;
+        if (request.has_header("Sec-Fetch-Site")) {
+            const std::string site = request.get_header_value("Sec-Fetch-Site");
+            if (site != "same-origin" && site != "none")
+                return false;
+        }
+        const std::string prefix = Prefix();
+        return request.path.size() >= prefix.size() &&
+               SameSecret(request.path.substr(0, prefix.size()), prefix);
+    }
+
+    // Queues one message for the page; dropped while no page is connected.
+    bool Send(const json& message) {
+        std::string data = "data: " + Dump(message) + "\n\n";
+        {
+            std::lock_guard lock(streamLock);
+            if (!connected || stopping)
+                return false;
+            outgoing.push_back(std::move(data));
+        }
+        streamWake.notify_all();
+        return true;
+    }
+
+    // Runs work on the user-interface thread and waits for its answer.
+    json OnUi(std::function<json()> work) {
+        auto promise = std::make_shared<std::promise<json>>();
+        auto answer = promise->get_future();
+        const bool posted = ui.Post([promise, work = std::move(work)] {
+            try {
+                promise->set_value(work());
+            } catch (const std::exception& error) {
+                std::cerr << "tessaro: host call failed: " << error.what() << "\n";
+                promise->set_value(json::object());
+            }
+        });
+        if (!posted)
+            return json{{"refused", true}};
+        try {
+            return answer.get();
+        } catch (const std::future_error&) { // the loop quit before the work ran
+            return json{{"refused", true}};
+        }
+    }
+
+    void HandleCall(const httplib::Request& request, httplib::Response& response) {
+        const json body = json::parse(request.body, nullptr, false);
+        if (!body.is_object() || !body.contains("op") || !body["op"].is_string() || !body.contains("args") ||
+            !body["args"].is_array()) {
+            response.status = 400;
+            response.set_content(R"({"refused":true})", "application/json");
+            return;
+        }
+        const std::string kind = body.value("kind", "call");
+        const auto access = kind == "get"   ? ScriptObject::Access::Get
+                            : kind == "set" ? ScriptObject::Access::Set
+                                            : ScriptObject::Access::Call;
+        const std::string op = body["op"].get<std::string>();
+        const json args = body["args"];
+        const json reply = OnUi([this, access, op, args] {
+            if (object == nullptr)
+                return json{{"refused", true}};
+            const auto result = object->Invoke(access, op, args);
+            if (result.refused)
+                return json{{"refused", true}};
+            json answer = json::object();
+            if (result.value)
+                answer["value"] = *result.value;
+            return answer;
+        });
+        response.set_content(Dump(reply), "application/json");
+    }
+
+    void HandleEvent(const httplib::Request& request, httplib::Response& response) {
+        const json body = json::parse(request.body, nullptr, false);
+        const std::string type = body.is_object() ? body.value("type", "") : "";
+        json reply = json::object();
+        if (type == "modal") {
+            const uint64_t id = body.value("id", uint64_t{0});
+            uint64_t seen = modalClosed.load();
+            while (id > seen && !modalClosed.compare_exchange_weak(seen, id)) {
+            }
+            ui.Wake();
+        } else if (type == "console") {
+            const std::string message = body.value("message", "");
+            const std::string source = body.value("source", "");
+            const int line = body.value("line", 0);
+            ui.Post([this, message, source, line] {
+                if (auto* sink = events.load())
+                    sink->chromeConsoleMessage(message, source, line);
+            });
+        } else if (type == "loadend") {
+            const int status = body.value("status", 200);
+            OnUi([this, status] {
+                if (auto* sink = events.load())
+                    sink->chromeLoadEnd(status);
+                return json::object();
+            });
+        } else if (type == "menu") {
+            reply = OnUi([this] {
+                auto* sink = events.load();
+                return json{{"value", sink != nullptr && sink->chromeBeforeMenu()}};
+            });
+        } else if (type == "key") {
+            const int keyCode = body.value("keyCode", 0);
+            reply = OnUi([this, keyCode] {
+                auto* sink = events.load();
+                passDefault = false;
+                const bool handled = sink != nullptr && sink->appEventsShortCut(keyCode);
+                return json{{"value", handled}, {"passDefault", passDefault}};
+            });
+        } else if (type == "click") {
+            const std::string id = body.value("id", "");
+            OnUi([this, id] {
+                std::function<void()> action;
+                {
+                    std::lock_guard lock(clickLock);
+                    const auto found = clicks.find(id);
+                    if (found != clicks.end())
+                        action = found->second;
+                }
+                if (action)
+                    action();
+                return json::object();
+            });
+        } else {
+            response.status = 400;
+        }
+        response.set_content(Dump(reply), "application/json");
+    }
+
+    void HandleStream(httplib::Response& response) {
+        uint64_t mine = 0;
+        {
+            std::lock_guard lock(streamLock);
+            mine = ++generation;
+            connected = true;
+            outgoing.clear();
+        }
+        streamWake.notify_all(); // an older stream ends
+        ui.Wake();
+        response.set_header("Cache-Control", "no-store");
+        response.set_header("X-Accel-Buffering", "no");
+        response.set_chunked_content_provider(
+            "text/event-stream",
+            [this, mine](size_t, httplib::DataSink& sink) {
+                std::string batch;
+                {
+                    std::unique_lock lock(streamLock);
+                    const bool woke = streamWake.wait_for(lock, kStreamPing, [&] {
+                        return stopping || generation != mine || !outgoing.empty();
+                    });
+                    if (stopping || generation != mine)
+                        return false;
+                    if (!woke)
+                        batch = ":\n\n"; // keeps the line alive and finds a closed page
+                    while (!outgoing.empty()) {
+                        batch += outgoing.front();
+                        outgoing.pop_front();
+                    }
+                }
+                return sink.write(batch.data(), batch.size());
+            },
+            [this, mine](bool) {
+                {
+                    std::lock_guard lock(streamLock);
+                    if (generation == mine)
+                        connected = false;
+                }
+                ui.Wake();
+            });
+    }
+
+    void HandleFile(const httplib::Request& request, httplib::Response& response) {
+        const std::string relative = request.path.substr(Prefix().size());
+        const auto found = files.Find(relative);
+        if (found.verdict == PageFiles::Verdict::Forbidden) {
+            response.status = 403;
+            return;
+        }
+        std::string content;
+        if (found.verdict == PageFiles::Verdict::NotFound || !ReadFile(found.file, content)) {
+            response.status = 404;
+            return;
+        }
+        if (found.file == files.Root() / "index.html")
+            content =
+                InjectBeforeFirstScript(content, BridgeMarkup({Prefix() + kBridgePath, options.objectName,
+                                                               options.operations, options.properties}));
+        response.set_header("Cache-Control", "no-store");
+        response.set_content(content, PageFiles::ContentType(found.file).c_str());
+    }
+
+    bool IsBridge(const httplib::Request& request, const char* name) const {
+        return request.path == Prefix() + kBridgePath + name;
+    }
+};
+
+WebBridge::WebBridge(UiLoop& ui, Options options) : impl_(std::make_unique<Impl>(ui, std::move(options))) {
+    auto& server = impl_->server;
+    Impl* impl = impl_.get();
+    server.new_task_queue = [] { return new httplib::ThreadPool(24); };
+    server.set_tcp_nodelay(true);
+    server.set_keep_alive_timeout(30);
+    server.set_payload_max_length(16u << 20);
+    server.set_pre_routing_handler([impl](const httplib::Request& request, httplib::Response& response) {
+        if (impl->Allowed(request))
+            return httplib::Server::HandlerResponse::Unhandled;
+        response.status = 403;
+        response.set_content("Forbidden", "text/plain");
+        return httplib::Server::HandlerResponse::Handled;
+    });
+    server.Get(".*", [impl](const httplib::Request& request, httplib::Response& response) {
+        if (impl->IsBridge(request, "stream"))
+            impl->HandleStream(response);
+        else if (request.path.rfind(impl->Prefix() + kBridgePath, 0) == 0)
+            response.status = 404;
+        else
+            impl->HandleFile(request, response);
+    });
+    server.Post(".*", [impl](const httplib::Request& request, httplib::Response& response) {
+        if (impl->IsBridge(request, "call"))
+            impl->HandleCall(request, response);
+        else if (impl->IsBridge(request, "event"))
+            impl->HandleEvent(request, response);
+        else
+            response.status = 404;
+    });
+}
+
+WebBridge::~WebBridge() {
+    Stop();
+}
+
+bool WebBridge::Start(std::string& error) {
+    auto& impl = *impl_;
+    if (impl.options.port > 0) {
+        if (!impl.server.bind_to_port("127.0.0.1", impl.options.port)) {
+            error = "port " + std::to_string(impl.options.port) + " on 127.0.0.1 cannot be bound";
+            return false;
+        }
+        impl.port = impl.options.port;
+    } else {
+        impl.port = impl.server.bind_to_any_port("127.0.0.1");
+        if (impl.port <= 0) {
+            error = "no free port on 127.0.0.1";
+            return false;
+        }
+    }
+    impl.serverThread = std::thread([&impl] { impl.server.listen_after_bind(); });
+    return true;
+}
+
+void WebBridge::Stop() {
+    auto& impl = *impl_;
+    {
+        std::lock_guard lock(impl.streamLock);
+        impl.stopping = true;
+        impl.connected = false;
+    }
+    impl.streamWake.notify_all();
+    impl.ui.Wake();
+    impl.server.stop();
+    if (impl.serverThread.joinable())
+        impl.serverThread.join();
+}
+
+int WebBridge::Port() const {
+    return impl_->port;
+}
+const std::string& WebBridge::Secret() const {
+    return impl_->secret;
+}
+std::string WebBridge::PageAddress() const {
+    return "http://" + impl_->Host() + impl_->Prefix() + "index.html";
+}
+
+void WebBridge::SetScriptObject(ScriptObject* object) {
+    impl_->object = object;
+}
+void WebBridge::SetEvents(BrowserEvents* events) {
+    impl_->events = events;
+}
+
+void WebBridge::ExecuteJS(const std::string& code) {
+    impl_->Send({{"k", "js"}, {"c", code}});
+}
+
+void WebBridge::BindClick(const std::string& elementId, std::function<void()> onClick) {
+    {
+        std::lock_guard lock(impl_->clickLock);
+        impl_->clicks[elementId] = std::move(onClick);
+    }
+    impl_->Send({{"k", "bind"}, {"id", elementId}});
+}
+
+void WebBridge::UnbindAll() {
+    std::lock_guard lock(impl_->clickLock);
+    impl_->clicks.clear();
+}
+
+bool WebBridge::PageConnected() const {
+    std::lock_guard lock(impl_->streamLock);
+    return impl_->connected;
+}
+
+void WebBridge::ShowPage() {
+    impl_->Send({{"k", "show"}});
+}
+
+void WebBridge::ShowModalMessage(const std::string& text) {
+    auto& impl = *impl_;
+    const uint64_t id = ++impl.modalIssued;
+    uint64_t streamAtStart = 0;
+    {
+        std::lock_guard lock(impl.streamLock);
+        streamAtStart = impl.generation;
+    }
+    if (!impl.Send({{"k", "modal"}, {"id", id}, {"text", text}}))
+        return;
+    impl.ui.RunUntil([&] {
+        if (impl.modalClosed.load() >= id)
+            return true;
+        std::lock_guard lock(impl.streamLock);
+        return impl.stopping || !impl.connected || impl.generation != streamAtStart;
+    });
+}
+
+void WebBridge::ShowDevTools() {
+    impl_->passDefault = true;
+}
+
+void WebBridge::BringToFront() {
+    impl_->Send({{"k", "focus"}});
+}
