@@ -40,9 +40,12 @@ function(tsr_test name)
   target_include_directories(${name} PRIVATE ${PROJECT_SOURCE_DIR}/library ${PROJECT_SOURCE_DIR}/library/include
                                              ${PROJECT_SOURCE_DIR}/tests)
   tsr_warnings(${name})
+  # Discovered tests take one label text; ctest -L/-LE match it as a regular
+  # expression, so "presslink,concurrency" is found by -L concurrency.
+  string(REPLACE ";" "," label_text "${T_LABELS}")
   # COM n of a test is never a real port of the machine: tests that want one
   # point TESSARO_SERIAL_DIR at the simulated console's links themselves.
   gtest_discover_tests(${name} DISCOVERY_TIMEOUT 60 PROPERTIES
                        ENVIRONMENT "TESSARO_SERIAL_DIR=${PROJECT_BINARY_DIR}/no-serial-ports"
-                       LABELS "${T_LABELS}")
+                       LABELS "${label_text}")
 endfunction()
