@@ -15,7 +15,8 @@ Library::Library()
     : fs_(MakePosixFileSystem()), config_(*fs_), log_(clock_, *fs_),
       protocol_(serial_, log_, config_, events_, clock_),
       setting_(protocol_, config_, log_, events_, units_, pressLock_),
-      control_(protocol_, config_, log_, events_, pressLock_) {
+      control_(protocol_, config_, log_, events_, pressLock_),
+      memory_(config_, log_, *fs_, events_, pressLock_, protocol_, setting_) {
     units_.Reset();
     // ExchangeWatcher: both polling switches off, then start its thread.
 }

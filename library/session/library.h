@@ -7,6 +7,7 @@
 
 #include "config/configuration.h"
 #include "log/activity_log.h"
+#include "memory/job_memory.h"
 #include "platform/clock.h"
 #include "platform/file_system.h"
 #include "presslink/press_protocol.h"
@@ -42,7 +43,7 @@ public:
     PressProtocol& Protocol() { return protocol_; }
     UnitSetting& Setting() { return setting_; }
     UnitControl& Control() { return control_; }
-    // JobMemory (memory) goes here.
+    JobMemory& Memory() { return memory_; }
     // ExchangeWatcher (exchange) goes here; its thread starts in the constructor.
 
     // Session state kept by TSR_Init.
@@ -100,7 +101,7 @@ private:
     PressProtocol protocol_;
     UnitSetting setting_;
     UnitControl control_;
-    // JobMemory memory_;               (memory)
+    JobMemory memory_;
     // ExchangeWatcher watcher_;        (exchange, last: its thread uses all of the above)
 
     mutable std::mutex sessionGuard_;

@@ -48,6 +48,7 @@ std::string Section(int unit, const std::string& keys, int ductor, int cycle) {
 struct SaveCase {
     int ductorCycle;
     std::vector<int> expectedCycle; // what the file holds per unit
+    friend void PrintTo(const SaveCase& c, std::ostream* os) { *os << "DuctorCycle=" << c.ductorCycle; }
 };
 
 class SaveTest : public ::testing::TestWithParam<SaveCase> {};

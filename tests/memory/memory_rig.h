@@ -1,5 +1,6 @@
 #pragma once
 #include <cstdint>
+#include <cstdlib>
 #include <filesystem>
 #include <functional>
 #include <memory>
@@ -94,7 +95,8 @@ public:
         logFolder = folder / "log";
         std::filesystem::create_directories(logFolder + "/Memory");
         log.SetFolder(logFolder);
-        serial.SetLinkFolder(folder.Path().string());
+        // the console's link, whatever the test runner points the library at
+        ::setenv("TESSARO_SERIAL_DIR", sim.LinkFolder().c_str(), 1);
         std::string error;
         serial.Open(sim.PortName(), 9600, "N", 8, 1, false, false, 8192, error);
         EventRecorder::Current() = &recorder;
