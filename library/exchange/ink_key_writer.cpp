@@ -63,10 +63,6 @@ InkKeyWriter::InkKeyWriter(ProfileReader& reader, ExchangeFiles& files, Configur
                            ActivityLog& log, UnitTable& table, XmlDefaults& xml)
     : reader_(reader), files_(files), config_(config), log_(log), table_(table), xml_(xml) {}
 
-int InkKeyWriter::UnitsInTable() const {
-    return std::clamp(config_.UnitNumber(), 0, kMaxUnits);
-}
-
 std::string InkKeyWriter::KeysTemplate() {
     return std::string("<JDF ID=\"n0001\" Type=\"ProcessGroup\" Category=\"Printing\" "
                        "Types=\"InkZoneCalculation ConventionalPrinting\" JobID=\"K_401\" xmlns=\"") +
@@ -98,27 +94,31 @@ std::string InkKeyWriter::DuctorCycleTemplate() {
            "\" Status=\"Waiting\" Version=\"1.2\" xmlns:mr=\"" + kPressMakerNamespace + "\">\t</JDF>";
 }
 
+template <typename MakeUnit> InkKeyWriter::Sides InkKeyWriter::BuildSides(MakeUnit makeUnit) const {
+    Sides sides{SideElement("Front"), SideElement("Back")};
+    NameRule names;
+    for (const ProfileReader::UnitPlace& place : reader_.Places()) {
+        const UnitRecord row = table_.Get(place.row);
+        (place.front ? sides.front : sides.back)->AppendChild(makeUnit(row, names.NameOf(row)));
+    }
+    return sides;
+}
+
 bool InkKeyWriter::WriteInkKeysDC() {
     log_.WriteText("saveFile DC", kLevel);
     std::unique_ptr<XmlNode> root = ParseTemplate(DuctorCycleTemplate(), xml_);
     if (!root)
         return false;
-    std::unique_ptr<XmlNode> front = SideElement("Front");
-    std::unique_ptr<XmlNode> back = SideElement("Back");
-    NameRule names;
-    const int perfector = config_.Perfector();
-    const int units = UnitsInTable();
-    for (int u = 1; u <= units; ++u) {
-        UnitRecord row = table_.Get(u - 1);
+    Sides sides = BuildSides([](const UnitRecord& row, const std::string& name) {
         auto unit = std::make_unique<XmlNode>("InkZoneProfile");
-        unit->AddAttribute("Separation", names.NameOf(row));
+        unit->AddAttribute("Separation", name);
         unit->AddAttribute("ductorCycle", row.present ? FormatThreeDigits(row.ductorCycle) : std::string());
-        (u <= perfector ? front : back)->AppendChild(std::move(unit));
-    }
-    if (front->ChildCount() > 0)
-        root->AppendChild(std::move(front));
-    if (back->ChildCount() > 0)
-        root->AppendChild(std::move(back));
+        return unit;
+    });
+    if (sides.front->ChildCount() > 0)
+        root->AppendChild(std::move(sides.front));
+    if (sides.back->ChildCount() > 0)
+        root->AppendChild(std::move(sides.back));
     files_.WriteWholeFile(config_.PathLoopKeysSND() + "/InkKeys_DC.xml",
                           root->ToXml(xml_.DefaultWriteOptions()));
     return true;
@@ -147,14 +147,7 @@ bool InkKeyWriter::WriteInkKeys() {
         return false;
     }
 
-    std::unique_ptr<XmlNode> front = SideElement("Front");
-    std::unique_ptr<XmlNode> back = SideElement("Back");
-    NameRule names;
-    const int perfector = config_.Perfector();
-    const int units = UnitsInTable();
-    for (int u = 1; u <= units; ++u) {
-        UnitRecord row = table_.Get(u - 1);
-        std::string name = names.NameOf(row);
+    Sides sides = BuildSides([](const UnitRecord& row, const std::string& name) {
         std::string zones;
         if (!EqualsIgnoringCase(name, "DummyColor")) {
             const int count = std::clamp(row.zoneCount, 0, kMaxKeys);
@@ -168,16 +161,16 @@ bool InkKeyWriter::WriteInkKeys() {
         unit->AddAttribute("Separation", name);
         unit->AddAttribute("ZoneSettingsX", zones);
         unit->AddAttribute("mr:InkSweep", row.present ? FormatThreeDigits(row.ductor) : std::string());
-        (u <= perfector ? front : back)->AppendChild(std::move(unit));
-    }
+        return unit;
+    });
 
     XmlNode* sheetPreview = root->Find("Preview", "SheetName", "S1");
-    if (front->ChildCount() > 0) {
-        sheet->AppendChild(std::move(front));
+    if (sides.front->ChildCount() > 0) {
+        sheet->AppendChild(std::move(sides.front));
         AppendPreview(sheetPreview, "Front", reader_.FrontPreview());
     }
-    if (back->ChildCount() > 0) {
-        sheet->AppendChild(std::move(back));
+    if (sides.back->ChildCount() > 0) {
+        sheet->AppendChild(std::move(sides.back));
         AppendPreview(sheetPreview, "Back", reader_.BackPreview());
     }
     files_.WriteWholeFile(config_.PathLoopKeysSND() + "/InkKeys.xml",

@@ -1,4 +1,5 @@
 #pragma once
+#include <memory>
 #include <string>
 
 namespace tsr {
@@ -9,6 +10,7 @@ class ExchangeFiles;
 class ProfileReader;
 class UnitTable;
 class XmlDefaults;
+class XmlNode;
 
 // Publishes the unit table for the closed-loop system as "/InkKeys.xml" (keys
 // and ductor on a JDF template) and "/InkKeys_DC.xml" (ductor cycles) in the
@@ -29,7 +31,12 @@ public:
     static constexpr const char* kTemplateFile = "Units_template.XML";
 
 private:
-    int UnitsInTable() const;
+    struct Sides {
+        std::unique_ptr<XmlNode> front;
+        std::unique_ptr<XmlNode> back;
+    };
+    // The two side elements with one child per unit, made by makeUnit(row, name).
+    template <typename MakeUnit> Sides BuildSides(MakeUnit makeUnit) const;
 
     ProfileReader& reader_;
     ExchangeFiles& files_;

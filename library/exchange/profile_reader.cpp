@@ -53,8 +53,13 @@ ProfileReader::ProfileReader(ExchangeFiles& files, Configuration& config, Activi
                              XmlDefaults& xml)
     : files_(files), config_(config), log_(log), table_(table), xml_(xml) {}
 
-int ProfileReader::UnitsInTable() const {
-    return std::clamp(config_.UnitNumber(), 0, kMaxUnits);
+std::vector<ProfileReader::UnitPlace> ProfileReader::Places() const {
+    const int perfector = config_.Perfector();
+    const int units = std::clamp(config_.UnitNumber(), 0, kMaxUnits);
+    std::vector<UnitPlace> places;
+    for (int u = 1; u <= units; ++u)
+        places.push_back(UnitPlace{u - 1, u <= perfector, u <= perfector ? u : u - perfector});
+    return places;
 }
 
 std::int32_t ProfileReader::ParseSrgb(const std::string& text) {
@@ -73,7 +78,7 @@ std::int32_t ProfileReader::ParseSrgb(const std::string& text) {
     return colour;
 }
 
-std::unique_ptr<XmlNode> ProfileReader::Load(const std::string& path) {
+std::unique_ptr<XmlNode> ProfileReader::Load(const std::string& path, bool deleteWhenParsed, Document& doc) {
     if (path.empty()) {
         log_.WriteText("path empty", kLevel);
         return nullptr;
@@ -88,6 +93,10 @@ std::unique_ptr<XmlNode> ProfileReader::Load(const std::string& path) {
         log_.WriteText("load file err", kLevel);
         return nullptr;
     }
+    if (deleteWhenParsed)
+        files_.DeleteRequestFile(path);
+    if (!FindSides(*root, doc))
+        return nullptr;
     return root;
 }
 
@@ -125,22 +134,17 @@ std::string ProfileReader::BackPreview() const {
 
 bool ProfileReader::ReadInkZoneProfile(const std::string& path) {
     log_.WriteText("load file", kLevel);
-    std::unique_ptr<XmlNode> root = Load(path);
-    if (!root)
-        return false;
-    files_.DeleteRequestFile(path);
     Document doc;
-    if (!FindSides(*root, doc))
+    std::unique_ptr<XmlNode> root = Load(path, true, doc);
+    if (!root)
         return false;
     const XmlNode* conditionFront = root->Find("PrintCondition", "Side", "Front");
     const XmlNode* conditionBack = root->Find("PrintCondition", "Side", "Back");
     TakePreviews(*root);
 
-    const int perfector = config_.Perfector();
-    const int units = UnitsInTable();
-    for (int u = 1; u <= units; ++u) {
-        const bool front = u <= perfector;
-        const int n = front ? u : u - perfector;
+    for (const UnitPlace& place : Places()) {
+        const bool front = place.front;
+        const int n = place.n;
         const XmlNode* side = doc.Side(front);
         const XmlNode* separation = NthChild(side, "InkZoneProfile", "ZoneSettingsX", n);
 
@@ -170,7 +174,7 @@ bool ProfileReader::ReadInkZoneProfile(const std::string& path) {
 
         std::vector<std::string> zones = SplitString(zoneText, " ");
         const int zoneCount = static_cast<int>(std::min<std::size_t>(zones.size(), kMaxKeys));
-        table_.Update(u - 1, [&](UnitRecord& row) {
+        table_.Update(place.row, [&](UnitRecord& row) {
             row.transfer = transfer;
             row.updateUnit = updateUnit;
             row.separation = name;
@@ -189,45 +193,33 @@ bool ProfileReader::ReadInkZoneProfile(const std::string& path) {
 
 bool ProfileReader::ReadDuctorCycleProfile(const std::string& path) {
     log_.WriteText("load file DC", kLevel);
-    std::unique_ptr<XmlNode> root = Load(path);
+    Document doc;
+    std::unique_ptr<XmlNode> root = Load(path, true, doc); // doc points into it
     if (!root)
         return false;
-    files_.DeleteRequestFile(path);
-    Document doc;
-    if (!FindSides(*root, doc))
-        return false;
-    const int perfector = config_.Perfector();
-    const int units = UnitsInTable();
-    for (int u = 1; u <= units; ++u) {
-        const bool front = u <= perfector;
-        const XmlNode* element =
-            NthChild(doc.Side(front), "InkZoneProfile", "Separation", front ? u : u - perfector);
+    for (const UnitPlace& place : Places()) {
+        const XmlNode* element = NthChild(doc.Side(place.front), "InkZoneProfile", "Separation", place.n);
         const int cycle = LeadingInteger(AttributeOf(element, "ductorCycle"));
-        table_.Update(u - 1, [cycle](UnitRecord& row) { row.ductorCycle = cycle; });
+        table_.Update(place.row, [cycle](UnitRecord& row) { row.ductorCycle = cycle; });
     }
     return true;
 }
 
 bool ProfileReader::ReadCurrentJob(const std::string& path) {
     log_.WriteText("load file cd", kLevel);
-    std::unique_ptr<XmlNode> root = Load(path);
+    Document doc;
+    std::unique_ptr<XmlNode> root = Load(path, false, doc);
     if (!root)
         return false;
-    Document doc;
-    if (!FindSides(*root, doc))
-        return false;
     TakePreviews(*root);
-    const int perfector = config_.Perfector();
-    const int units = UnitsInTable();
-    for (int u = 1; u <= units; ++u) {
-        const bool front = u <= perfector;
+    for (const UnitPlace& place : Places()) {
         const XmlNode* separation =
-            NthChild(doc.Side(front), "InkZoneProfile", "ZoneSettingsX", front ? u : u - perfector);
+            NthChild(doc.Side(place.front), "InkZoneProfile", "ZoneSettingsX", place.n);
         std::string name = separation ? CutSeparation(AttributeOf(separation, "Separation")) : std::string();
         std::optional<std::int32_t> colour;
         if (separation)
             colour = ParseSrgb(AttributeOf(separation, "sRGB"));
-        table_.Update(u - 1, [&](UnitRecord& row) {
+        table_.Update(place.row, [&](UnitRecord& row) {
             row.separation = name;
             if (colour)
                 row.colour = *colour;

@@ -3,6 +3,7 @@
 #include <memory>
 #include <mutex>
 #include <string>
+#include <vector>
 
 namespace tsr {
 
@@ -30,17 +31,25 @@ public:
     // "r g b", each 0..1, to 0x00BBGGRR; 0x408000 unless there are three numbers.
     static std::int32_t ParseSrgb(const std::string& text);
 
+    // Row, side and position within its side of units 1 to "UnitNumber" (at
+    // most 12): units up to "Perfector" print the front.
+    struct UnitPlace {
+        int row;
+        bool front;
+        int n;
+    };
+    std::vector<UnitPlace> Places() const;
+
     std::string FrontPreview() const;
     std::string BackPreview() const;
 
 private:
     struct Document;
-    // Reads and parses; logs "path empty", "file empty" or "load file err".
-    std::unique_ptr<XmlNode> Load(const std::string& path);
-    // Finds both sides; logs "no node front and back" when neither is there.
+    // Reads, parses, optionally deletes the file, and finds both sides; logs
+    // "path empty", "file empty", "load file err" or "no node front and back".
+    std::unique_ptr<XmlNode> Load(const std::string& path, bool deleteWhenParsed, Document& doc);
     bool FindSides(const XmlNode& root, Document& doc);
     void TakePreviews(const XmlNode& root);
-    int UnitsInTable() const;
 
     ExchangeFiles& files_;
     Configuration& config_;
