@@ -26,7 +26,7 @@ int CycleOfText(const std::string& text) {
 
 } // namespace
 
-Configuration::Configuration(FileSystem& fs) : fs_(fs), ini_(fs, std::string()) {}
+Configuration::Configuration(FileSystem& fs) : ini_(fs, std::string()) {}
 
 std::string Configuration::Text(const std::string& member) const {
     std::lock_guard lock(textGuard_);

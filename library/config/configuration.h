@@ -86,7 +86,6 @@ private:
     void SetInt(std::atomic<int>& member, const char* section, const char* key, int value);
     void SaveAllLocked();
 
-    FileSystem& fs_;
     IniFile ini_;
     std::mutex fileGuard_;         // one read-modify-write of the file at a time
     mutable std::mutex textGuard_; // text members and the path

@@ -98,8 +98,9 @@ TSR_API int32_t TSR_CALL TSR_INI_IsConnectPSX(void) {
 
 TSR_API void TSR_CALL TSR_INI_SetConnectPSX(int32_t on) {
     tsr::ShieldVoid([&] {
-        Library::Instance().Config().SetConnectPSX(on == 1);
-        // ExchangeWatcher: set its PresetPolling switch to the same value here.
+        Library& library = Library::Instance();
+        library.Config().SetConnectPSX(on == 1);
+        library.Watcher().SetPresetPolling(library.Config().ConnectPSX());
     });
 }
 
@@ -109,8 +110,9 @@ TSR_API int32_t TSR_CALL TSR_INI_IsConnectLPX(void) {
 
 TSR_API void TSR_CALL TSR_INI_SetConnectLPX(int32_t on) {
     tsr::ShieldVoid([&] {
-        Library::Instance().Config().SetConnectLPX(on == 1);
-        // ExchangeWatcher: set its LoopPolling switch to the same value here.
+        Library& library = Library::Instance();
+        library.Config().SetConnectLPX(on == 1);
+        library.Watcher().SetLoopPolling(library.Config().ConnectLPX());
     });
 }
 

@@ -16,12 +16,15 @@ Library::Library()
       protocol_(serial_, log_, config_, events_, clock_),
       setting_(protocol_, config_, log_, events_, units_, pressLock_),
       control_(protocol_, config_, log_, events_, pressLock_),
-      memory_(config_, log_, *fs_, events_, pressLock_, protocol_, setting_) {
+      memory_(config_, log_, *fs_, events_, pressLock_, protocol_, setting_),
+      watcher_(config_, log_, *fs_, clock_, units_, events_, pressLock_, setting_, control_, xml_) {
     units_.Reset();
-    // ExchangeWatcher: both polling switches off, then start its thread.
+    // both polling switches are off until the host sets them
+    watcher_.Start();
 }
 
 Library::~Library() {
+    watcher_.Stop();
     ClosePort();
     log_.Close();
 }
@@ -50,6 +53,7 @@ std::int32_t Library::Init(std::int32_t hostWindow, const std::string& configPat
     ClosePort();
 
     hostWindow_ = hostWindow;
+    watcher_.SetActive(hostWindow != 0);
     events_.SetCallback(callback);
     reserved_ = reserved;
 

@@ -6,6 +6,8 @@
 #include <string>
 
 #include "config/configuration.h"
+#include "exchange/exchange_watcher.h"
+#include "exchange/xml_defaults.h"
 #include "log/activity_log.h"
 #include "memory/job_memory.h"
 #include "platform/clock.h"
@@ -44,7 +46,8 @@ public:
     UnitSetting& Setting() { return setting_; }
     UnitControl& Control() { return control_; }
     JobMemory& Memory() { return memory_; }
-    // ExchangeWatcher (exchange) goes here; its thread starts in the constructor.
+    XmlDefaults& Xml() { return xml_; }
+    ExchangeWatcher& Watcher() { return watcher_; }
 
     // Session state kept by TSR_Init.
     std::string ConfigPath() const;
@@ -102,7 +105,8 @@ private:
     UnitSetting setting_;
     UnitControl control_;
     JobMemory memory_;
-    // ExchangeWatcher watcher_;        (exchange, last: its thread uses all of the above)
+    XmlDefaults xml_;
+    ExchangeWatcher watcher_; // its thread uses all of the above; stopped first at unload
 
     mutable std::mutex sessionGuard_;
     std::string configPath_;
