@@ -74,7 +74,10 @@ std::string JoinPendingMessages(const std::vector<std::string>& messages) {
     return joined;
 }
 
-TApp::TApp(UiLoop& uiLoop, HostPaths hostPaths) : ui(uiLoop), paths(std::move(hostPaths)) {
+TApp::TApp(UiLoop& uiLoop, HostPaths hostPaths)
+    : ui(uiLoop), paths(std::move(hostPaths)), Fpool(uiLoop, [this](const std::string& what) {
+          ReportUnexpectedError(what);
+      }) {
     FstateCurrent = nlohmann::json::object();
     for (const char* member : kStateMembers)
         FstateCurrent[member] = nlohmann::json::array();

@@ -12,13 +12,12 @@
 #include "app/browser.h"
 #include "app/host_paths.h"
 #include "app/ui_loop.h"
+#include "app/unit_list.h"
+#include "app/worker_pool.h"
 #include "tessaro.h"
 
 // Press commands that RunAsyncCommand accepts.
 enum TCommands : int32_t { tcWorkingPosition = 0, tcZeroPosition = 1, tcInkingUp = 2, tcApplySettings = 3 };
-
-// A command's units as texts, always beginning with "0".
-using TUnitList = std::vector<std::string>;
 
 // The application object: binds the page's calls to the library and turns
 // library events into calls of the page's App functions.
@@ -71,6 +70,11 @@ public:
     void UglyInitialall();
     void InkUp(TUnitList units);
 
+    // The folder picker in the page: the folders in a folder (a JSON text with
+    // "path", "parent" and "folders"), and the operator's choice for target.
+    std::string browseFolderList(const std::string& path);
+    void browseFolderChosen(const std::string& target, const std::string& path);
+
     // Steps of the start sequence.
     void LoadSettings();
     void LoadLanguages();
@@ -78,6 +82,12 @@ public:
     void LoadMemoryList();
     void BindUICommands();
     void ApplySettings(TUnitList units);
+
+    // The general error report, on the user-interface thread: a report
+    // appended to bugreport.txt in the storage folder and a message in the page.
+    void ReportUnexpectedError(const std::string& what);
+    // The unit's keys, ink name and colour for the page's profile view.
+    void ShowUnitKeys(int32_t unit, const int32_t* keys, int32_t count);
 
     // The library's event callback, handed to TSR_Init. It reaches the
     // application object that is alive at the moment, if any.
@@ -113,6 +123,9 @@ public:
 private:
     nlohmann::json FstateCurrent; // guarded by FstateLock
     mutable std::mutex FstateLock;
+
+    // Last, so that it goes first: running bodies end before the fields they use.
+    WorkerPool Fpool;
 };
 
 // Joins pending messages: "|" between them; a message holding a blank, a

@@ -1,22 +1,169 @@
 // TApp: start sequence, settings, languages and the memory list.
 #include "app/app.h"
 
+#include <ctime>
+
+#include "app/bug_report.h"
+#include "app/folder_browser.h"
+#include "app/languages.h"
+#include "app/memory_list.h"
 #include "app/page_calls.h"
+#include "app/settings.h"
+
+namespace {
+
+// The configured folder behind a settings member, where the picker opens.
+std::string ConfiguredFolderOf(const std::string& target) {
+    const SettingsValues s = ReadLibrarySettings();
+    const std::pair<const char*, const std::string*> folders[] = {
+        {"preset_input", &s.preset_input},         {"loop_keys_input", &s.loop_keys_input},
+        {"loop_keys_output", &s.loop_keys_output}, {"loop_scan_input", &s.loop_scan_input},
+        {"loop_scan_output", &s.loop_scan_output}, {"loop_commands", &s.loop_commands},
+        {"current_job_path", &s.current_job_path}, {"log_path", &s.log_path}};
+    for (const auto& [name, folder] : folders)
+        if (target == name)
+            return *folder;
+    return std::string();
+}
+
+// Text for a double-quoted script string.
+std::string QuotedScriptText(const std::string& text) {
+    return FolderForScript(text);
+}
+
+} // namespace
+
+void TApp::startApp() {
+    BindCallbacks();
+    Initialize(internalBrowser);
+}
+
+void TApp::Initialize(Browser* browser) {
+    internalBrowser = browser;
+    LoadSettings();
+    LoadLanguages();
+    LoadUnits();
+    BindUICommands();
+    const char* cycles = TSR_GetDuctorCycleList(1);
+    SetductorCycleValues(cycles != nullptr ? cycles : "");
+    ExecuteJS(page_calls::ReloadDuctorCycles());
+    LoadMemoryList();
+    UglyInitialall();
+    ExecuteJS(page_calls::ShowPendingErrors());
+    if (!FisSerialOpen)
+        ExecuteJS(page_calls::ShowSerialError());
+}
 
 void TApp::LoadUnits() {
     ExecuteJS(page_calls::LoadUnits(GetConfig("UnitNumber")));
 }
 
-// Not built yet: the start sequence, the settings object, the languages object
-// and the memory list come with the start-sequence work.
-void TApp::startApp() {}
-void TApp::Initialize(Browser* browser) {
-    internalBrowser = browser;
+void TApp::LoadSettings() {
+    const SettingsValues settings = ReadLibrarySettings();
+    FNumberOfKeys = settings.keys;
+    FenableDuctorCycle = settings.ductorcycle > 0;
+    // Handing the switches back is what turns the exchange watcher's halves on or off.
+    TSR_INI_SetConnectPSX(settings.preset ? 1 : 0);
+    TSR_INI_SetConnectLPX(settings.loop ? 1 : 0);
+    CreateLogSubfolders(settings.log_path);
+    if (ui.IsUiThread())
+        ui.ProcessPending();
+    ExecuteJS(page_calls::LoadSettings(WriteJson(SettingsObject(settings), JsonEscaping::Full)));
 }
-void TApp::LoadSettings() {}
-void TApp::saveSettings(const std::string&) {}
-void TApp::browseFolder(const std::string&) {}
-void TApp::LoadLanguages() {}
-void TApp::LoadMemoryList() {}
-void TApp::saveConfig(int32_t, const std::string&) {}
-void TApp::loadConfig(int32_t) {}
+
+void TApp::saveSettings(const std::string& jsonString) {
+    const auto settings = ReadSettingsText(jsonString);
+    if (!settings) {
+        // Nothing of a text that is no settings object may reach the configuration.
+        ShowError("Settings not saved: the settings text is not a JSON object");
+        return;
+    }
+    StoreLibrarySettings(*settings);
+    FenableDuctorCycle = settings->ductorcycle > 0;
+    BindCallbacks();
+    ShowError("Settings saved successfully");
+}
+
+void TApp::browseFolder(const std::string& target) {
+    // The picker lives in the page; it lists folders through browseFolderList
+    // and reports the choice through browseFolderChosen.
+    ExecuteJS("App.showFolderPicker(\"" + QuotedScriptText(target) + "\", \"" +
+              QuotedScriptText(ConfiguredFolderOf(target)) + "\")");
+}
+
+std::string TApp::browseFolderList(const std::string& path) {
+    return FolderListing(path, std::string());
+}
+
+void TApp::browseFolderChosen(const std::string& target, const std::string& path) {
+    ExecuteJS(page_calls::SetSettingsFolder(FolderForScript(target), FolderForScript(path)));
+}
+
+void TApp::LoadLanguages() {
+    LanguagesObject languages = ReadLanguages(paths.programFolder / "htmlapp" / "locales");
+    for (const std::string& problem : languages.problems)
+        ShowError(problem);
+    ExecuteJS(page_calls::LoadLanguages(WriteJson(languages.object, JsonEscaping::Full)));
+}
+
+void TApp::LoadMemoryList() {
+    for (const std::string& call : MemoryListCalls())
+        ExecuteJS(call);
+}
+
+void TApp::saveConfig(int32_t memoryId, const std::string& memoryName) {
+    Fpool.Start(
+        [this, memoryId, memoryName] {
+            TSR_WriteLogFile(("Saving memory " + std::to_string(memoryId)).c_str());
+            ExecuteJS(page_calls::SavingMemory(memoryId));
+            const std::string date = SaveDateText(std::time(nullptr));
+            TSR_MemorySaveJob(memoryId);
+            TSR_WriteLogFile("Memory saved");
+            TSR_MemorySetInfo(memoryId, memoryName.c_str(), date.c_str());
+            TSR_WriteLogFile("Memory info updated");
+            return 0;
+        },
+        [this, memoryId](const TaskResult& result) {
+            result.Get();
+            ShowError("Configuration saved to position " + std::to_string(memoryId + 1));
+            LoadMemoryList();
+        });
+}
+
+void TApp::loadConfig(int32_t memoryId) {
+    Fpool.Start(
+        [this, memoryId] {
+            ExecuteJS(page_calls::MakeDirtyValues());
+            return TSR_MemoryLoadJob(memoryId);
+        },
+        [this](const TaskResult& result) {
+            if (result.Get() != 0)
+                return;
+            ExecuteJS(page_calls::MakeDirtyValues());
+            LoadInitialState();
+        });
+}
+
+void TApp::ReportUnexpectedError(const std::string& what) {
+    const BugReport report(GetStoragePath("bugreport.txt"));
+    ShowError(report.Report(what, std::time(nullptr)));
+}
+
+void TApp::ShowUnitKeys(int32_t unit, const int32_t* keys, int32_t count) {
+    if (keys != nullptr && count > 0) {
+        std::string joined;
+        for (int32_t i = 0; i < count; ++i)
+            joined += (i == 0 ? "" : ",") + std::to_string(keys[i]);
+        ExecuteJS("App.showUnitKeys(" + std::to_string(unit) + ", \"" + joined + "\")");
+    }
+    char separation[1000] = {};
+    int32_t colour = 0;
+    uint8_t present = 0;
+    if (TSR_GetUnitDetails(unit - 1, separation, &colour, &present) != 0)
+        return;
+    separation[sizeof separation - 1] = '\0';
+    char rgb[8];
+    std::snprintf(rgb, sizeof rgb, "#%02x%02x%02x", colour & 0xFF, (colour >> 8) & 0xFF, (colour >> 16) & 0xFF);
+    ExecuteJS("App.showUnitInk(" + std::to_string(unit) + ", \"" + QuotedScriptText(separation) + "\", \"" + rgb +
+              "\")");
+}

@@ -20,4 +20,8 @@ public:
 
     // Forgets every click action (their owner is going away).
     virtual void UnbindAll() = 0;
+
+    // A modal message box; the user-interface thread handles its events until
+    // it is closed. Nothing where no page can show one.
+    virtual void ShowModalMessage(const std::string& text) { (void)text; }
 };

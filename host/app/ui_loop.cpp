@@ -59,11 +59,12 @@ void UiLoop::ProcessPending() {
 void UiLoop::RunUntil(const std::function<bool()>& done) {
     std::unique_lock lock(mutex_);
     while (!quit_) {
+        // Taken before done() is asked, so a Wake() in between is not lost.
+        const unsigned seen = wakeups_;
         lock.unlock();
         if (done())
             return;
         lock.lock();
-        const unsigned seen = wakeups_;
         wake_.wait(lock, [&] { return quit_ || !tasks_.empty() || wakeups_ != seen; });
         RunOne(lock);
     }

@@ -41,7 +41,6 @@ const char* const kScript = R"JS((function () {
   'use strict';
   var base = __BASE__, names = __NAMES__, properties = __PROPERTIES__, objectName = __OBJECT__;
   var root = document.documentElement;
-  root.classList.add('tsr-loading');
 
   function post(path, body) {
     var x = new XMLHttpRequest();
@@ -108,7 +107,7 @@ const char* const kScript = R"JS((function () {
       try { (0, eval)(message.c); } catch (err) { report('Uncaught ' + err); }
       break;
     case 'bind': bind(message.id); break;
-    case 'show': root.classList.remove('tsr-loading'); break;
+    case 'show': root.classList.add('tsr-shown'); break;
     case 'modal':
       window.alert(message.text);
       postLater('event', {type: 'modal', id: message.id});
@@ -163,7 +162,7 @@ size_t FindNoCase(const std::string& text, const std::string& needle) {
 
 } // namespace
 
-std::string BridgeMarkup(const BridgeScriptSetup& setup) {
+BridgeMarkup MakeBridgeMarkup(const BridgeScriptSetup& setup) {
     std::string script = kScript;
     // JSON literals are script literals; "</" is escaped so no text can end the script element.
     auto literal = [](const nlohmann::json& value) {
@@ -175,21 +174,27 @@ std::string BridgeMarkup(const BridgeScriptSetup& setup) {
     ReplaceAll(script, "__NAMES__", literal(setup.operations));
     ReplaceAll(script, "__PROPERTIES__", literal(setup.properties));
     ReplaceAll(script, "__OBJECT__", literal(setup.objectName));
-    return "<style>html.tsr-loading{background:#fff url(\"data:image/svg+xml," + RingImage() +
-           "\") no-repeat fixed center !important;min-height:100%}"
-           "html.tsr-loading body{visibility:hidden !important}</style>\n<script>" +
-           script + "</script>\n";
+    // Until the host shows the page (its load-end), only the ring on white is seen.
+    BridgeMarkup markup;
+    markup.style = "<style>html:not(.tsr-shown){background:#fff url(\"data:image/svg+xml," + RingImage() +
+                   "\") no-repeat fixed center !important;min-height:100%}"
+                   "html:not(.tsr-shown) body{visibility:hidden !important}</style>\n";
+    markup.script = "<script>" + script + "</script>\n";
+    return markup;
 }
 
-std::string InjectBeforeFirstScript(const std::string& html, const std::string& markup) {
-    size_t at = FindNoCase(html, "<script");
-    if (at == std::string::npos)
-        at = FindNoCase(html, "</head>");
-    if (at == std::string::npos)
-        at = FindNoCase(html, "<body");
-    if (at == std::string::npos)
-        at = 0;
+std::string InjectBridge(const std::string& html, const BridgeMarkup& markup) {
+    const size_t head = FindNoCase(html, "</head>");
+    size_t script = FindNoCase(html, "<script");
+    if (script == std::string::npos)
+        script = head;
+    if (script == std::string::npos)
+        script = FindNoCase(html, "<body");
+    if (script == std::string::npos)
+        script = 0;
     std::string result = html;
-    result.insert(at, markup);
+    result.insert(script, markup.script);
+    // The style goes into the head even when the first script comes later in the body.
+    result.insert(head != std::string::npos && head < script ? head : script, markup.style);
     return result;
 }

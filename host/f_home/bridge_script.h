@@ -13,8 +13,14 @@ struct BridgeScriptSetup {
     std::vector<std::string> properties;
 };
 
-std::string BridgeMarkup(const BridgeScriptSetup& setup);
+struct BridgeMarkup {
+    std::string style;  // the loading ring
+    std::string script; // the bridge itself
+};
 
-// Inserts markup before the first <script> of the document (else before
-// </head>, else before <body>, else at the start).
-std::string InjectBeforeFirstScript(const std::string& html, const std::string& markup);
+BridgeMarkup MakeBridgeMarkup(const BridgeScriptSetup& setup);
+
+// The script goes before the first <script> of the document (else before
+// </head>, else before <body>, else at the start); the style into the head
+// where there is one before that point.
+std::string InjectBridge(const std::string& html, const BridgeMarkup& markup);

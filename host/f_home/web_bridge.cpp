@@ -67,6 +67,8 @@ struct WebBridge::Impl {
     Options options;
     PageFiles files;
     const std::string secret = NewSecret();
+    const BridgeMarkup markup =
+        MakeBridgeMarkup({Prefix() + kBridgePath, options.objectName, options.operations, options.properties});
     httplib::Server server;
     std::thread serverThread;
     int port = 0;
@@ -285,9 +287,7 @@ struct WebBridge::Impl {
             return;
         }
         if (found.file == files.Root() / "index.html")
-            content =
-                InjectBeforeFirstScript(content, BridgeMarkup({Prefix() + kBridgePath, options.objectName,
-                                                               options.operations, options.properties}));
+            content = InjectBridge(content, markup);
         response.set_header("Cache-Control", "no-store");
         response.set_content(content, PageFiles::ContentType(found.file).c_str());
     }
@@ -348,7 +348,20 @@ bool WebBridge::Start(std::string& error) {
             return false;
         }
     }
-    impl.serverThread = std::thread([&impl] { impl.server.listen_after_bind(); });
+    auto listenEnded = std::make_shared<std::atomic<bool>>(false);
+    impl.serverThread = std::thread([&impl, listenEnded] {
+        impl.server.listen_after_bind();
+        *listenEnded = true;
+    });
+    // A stop() before the server runs is lost and would leave listen waiting for
+    // ever: return only once it accepts.
+    while (!impl.server.is_running() && !*listenEnded)
+        std::this_thread::sleep_for(std::chrono::milliseconds(1));
+    if (!impl.server.is_running()) {
+        impl.serverThread.join();
+        error = "the page server on 127.0.0.1 did not start";
+        return false;
+    }
     return true;
 }
 

@@ -72,7 +72,7 @@ public:
     void ShowPage();
     // A modal message box in the page. On the user-interface thread, which
     // keeps handling its events until the box is closed or the page goes away.
-    void ShowModalMessage(const std::string& text);
+    void ShowModalMessage(const std::string& text) override;
     // Lets the browser act on the key being handled (it opens its developer tools for F12).
     void ShowDevTools();
     void BringToFront();

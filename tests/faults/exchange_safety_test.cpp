@@ -106,16 +106,17 @@ TEST_P(SlowProducerTest, RequestIsTakenOnlyWhenComplete) {
     const sim::UnitState u4 = rig.console->Unit(4);
     EXPECT_EQ(u4.keys[0], u4.keys[2]);
     EXPECT_NE(u4.keys[0], 0);
-    if (!request.preset)
+    if (!request.preset) {
         EXPECT_NE(ReadText(rig.File("commands", "statusTessaro.xml")).find("\"Successful Transfered\""),
                   std::string::npos);
+    }
 }
 
 INSTANTIATE_TEST_SUITE_P(Exchange, SlowProducerTest,
                          ::testing::Values(Request{"preset", "job.xml", true},
                                            Request{"keysIn", "NewInkKeys.xml", false}),
-                         [](const auto& info) {
-                             return std::string(info.param.preset ? "Preset" : "CorrectedKeys");
+                         [](const auto& p) {
+                             return std::string(p.param.preset ? "Preset" : "CorrectedKeys");
                          });
 
 // A whole XML document: parses strictly to its last byte.
@@ -167,8 +168,9 @@ TEST(ExchangeSafety, KilledWriterLeavesEveryOutgoingFileWhole) {
         killedWhileRunning += WIFSIGNALED(st) ? 1 : 0;
 
         for (const std::string& file : {keys, cycles, status})
-            if (fs::exists(file))
+            if (fs::exists(file)) {
                 EXPECT_TRUE(Whole(ReadText(file), rig.xml)) << file << " after round " << round;
+            }
         if (fs::exists(status)) {
             const std::string text = ReadText(status);
             EXPECT_TRUE(text.find("Transfer=\"Successful Transfered\"") != std::string::npos ||

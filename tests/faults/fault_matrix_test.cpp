@@ -32,7 +32,7 @@ KindInfo Info(Kind k) {
 
 constexpr int kUnit = 2;
 
-int Run(Kind k) {
+int RunOperation(Kind k) {
     switch (k) {
     case Kind::Read: {
         std::int32_t keys[24];
@@ -218,7 +218,7 @@ TEST_P(FaultMatrix, ResultEventsLogAndRecovery) {
     std::thread trickler;
     if (row.fault == Case::Trickling)
         trickler = std::thread([&] { Trickle(console); });
-    const int result = Run(kind);
+    const int result = RunOperation(kind);
     if (trickler.joinable())
         trickler.join();
 
@@ -233,7 +233,7 @@ TEST_P(FaultMatrix, ResultEventsLogAndRecovery) {
     console.ClearFaults();
     ASSERT_TRUE(console.WaitIdle(15000));
     std::this_thread::sleep_for(std::chrono::milliseconds(50));
-    EXPECT_EQ(Run(kind), 0);
+    EXPECT_EQ(RunOperation(kind), 0);
     EXPECT_EQ(Events::Take(), ExpectedEvents(kind, 0));
     if (kind == Kind::Read) {
         std::int32_t keys[24] = {};
@@ -263,8 +263,8 @@ std::vector<std::tuple<Kind, Row>> Matrix() {
     return all;
 }
 
-INSTANTIATE_TEST_SUITE_P(Faults, FaultMatrix, ::testing::ValuesIn(Matrix()), [](const auto& info) {
-    return std::string(Info(std::get<0>(info.param)).name) + "_" + CaseName(std::get<1>(info.param).fault);
+INSTANTIATE_TEST_SUITE_P(Faults, FaultMatrix, ::testing::ValuesIn(Matrix()), [](const auto& p) {
+    return std::string(Info(std::get<0>(p.param)).name) + "_" + CaseName(std::get<1>(p.param).fault);
 });
 
 // The console goes away in the middle of each kind of transaction: the
@@ -283,7 +283,7 @@ TEST_P(HangUp, MidTransactionThenReopenedByTheNextInit) {
     f.kind = sim::FaultKind::HangUp;
     console.AddFault(info.opcode, f, 1);
 
-    const int result = Run(kind);
+    const int result = RunOperation(kind);
     // The setting's execute finds the port closed before it sends anything.
     EXPECT_EQ(result, kind == Kind::Setting ? 1 : 3);
     const std::vector<Event> events = Events::Take();
@@ -300,25 +300,26 @@ TEST_P(HangUp, MidTransactionThenReopenedByTheNextInit) {
     EXPECT_GE(portClosed, 1);
     EXPECT_EQ(retries,
               (std::vector<Event>{{kUnit, 1, info.kind}, {kUnit, 2, info.kind}, {kUnit, 3, info.kind}}));
-    if (kind == Kind::Read)
+    if (kind == Kind::Read) {
         EXPECT_EQ(events.back(), (Event{kUnit, 5, 1}));
+    }
     for (const Event& e : events)
         EXPECT_NE(std::get<1>(e), 4) << "nothing was done";
     EXPECT_EQ(Texts(rig.LogSince(mark)), ExpectedTexts(kind, result));
 
     // Still closed: the next operation fails at once, without a frame.
     console.ClearFaults();
-    EXPECT_EQ(Run(kind), 1);
+    EXPECT_EQ(RunOperation(kind), 1);
     Events::Take();
 
     ASSERT_TRUE(console.Reconnect());
     rig.Init();
-    EXPECT_EQ(Run(kind), 0);
+    EXPECT_EQ(RunOperation(kind), 0);
     EXPECT_EQ(Events::Take(), ExpectedEvents(kind, 0));
 }
 
 INSTANTIATE_TEST_SUITE_P(Faults, HangUp, ::testing::Values(Kind::Read, Kind::Setting, Kind::Position),
-                         [](const auto& info) { return std::string(Info(info.param).name); });
+                         [](const auto& p) { return std::string(Info(p.param).name); });
 
 } // namespace
 } // namespace tsr::test

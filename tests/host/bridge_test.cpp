@@ -10,6 +10,7 @@
 #include <future>
 #include <thread>
 
+#include "f_home/bridge_script.h"
 #include "f_home/web_bridge.h"
 
 namespace {
@@ -427,6 +428,30 @@ TEST_F(BridgeTest, AModalMessageHoldsTheLoopUntilThePageClosesIt) {
     page.join();
     EXPECT_TRUE(shown);
     bridge->Stop();
+}
+
+} // namespace
+
+namespace {
+
+struct InjectCase {
+    const char* html;
+    const char* injected; // S: the style, B: the bridge script
+};
+
+TEST(InjectBridge, PutsTheBridgeBeforeThePagesFirstScriptAndTheRingIntoTheHead) {
+    const InjectCase cases[] = {
+        {"<html><head><script src=a.js></script></head><body></body></html>",
+         "<html><head>SB<script src=a.js></script></head><body></body></html>"},
+        {"<html><head><title>t</title></head><body><p>x</p><SCRIPT src=a.js></SCRIPT></body></html>",
+         "<html><head><title>t</title>S</head><body><p>x</p>B<SCRIPT src=a.js></SCRIPT></body></html>"},
+        {"<html><head></head><body></body></html>", "<html><head>SB</head><body></body></html>"},
+        {"<html><body><script>1</script></body></html>", "<html><body>SB<script>1</script></body></html>"},
+        {"<html><body></body></html>", "<html>SB<body></body></html>"},
+        {"plain", "SBplain"},
+    };
+    for (const auto& c : cases)
+        EXPECT_EQ(InjectBridge(c.html, BridgeMarkup{"S", "B"}), c.injected) << c.html;
 }
 
 } // namespace

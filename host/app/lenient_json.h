@@ -1,0 +1,31 @@
+#pragma once
+
+#include <optional>
+#include <string>
+#include <string_view>
+
+#include <nlohmann/json.hpp>
+
+// The JSON texts exchanged with the page: objects keep their members in the
+// order they were read or put.
+using JsonValue = nlohmann::ordered_json;
+
+// Reads one JSON value, leniently: strings may also be single-quoted and
+// member names may stand unquoted. Nothing but blanks may follow the value.
+// Nothing on a malformed text or one nested deeper than the reader goes.
+std::optional<JsonValue> ParseLenientJson(std::string_view text);
+
+enum class JsonEscaping {
+    // The settings and languages objects: \b \t \n \f \r; '"', '\' and '/'
+    // behind a backslash; every other character below 32 or above 127 as \u
+    // with four lower-case hex digits (UTF-16 units).
+    Full,
+    // The memory entries: '"' and '\' behind a backslash, control characters
+    // (the zero character among them) as \u with four hex digits; everything
+    // else as it stands.
+    Minimal,
+};
+
+// Compact JSON: no blanks or line breaks between tokens. Texts are UTF-8; a
+// byte that is no part of a UTF-8 sequence counts as U+FFFD under Full.
+std::string WriteJson(const JsonValue& value, JsonEscaping escaping);
