@@ -1226,5 +1226,11 @@
 
   loadFallbackTexts();
   guard(wire, 'start')();
-  setTimeout(guard(start, 'startApp'), 0);
+  // The host takes page calls only once it has seen the page loaded and its
+  // stream open; it says so with tsr-host-ready.
+  function whenHostReady(run) {
+    if (!hostObject() || window.tsrHostReady) setTimeout(run, 0);
+    else window.addEventListener('tsr-host-ready', () => setTimeout(run, 0), { once: true });
+  }
+  whenHostReady(guard(start, 'startApp'));
 })();

@@ -122,6 +122,9 @@ const char* const kScript = R"JS((function () {
     announced = true;
     var navigation = performance.getEntriesByType ? performance.getEntriesByType('navigation')[0] : null;
     tryPost('event', {type: 'loadend', status: (navigation && navigation.responseStatus) || 200});
+    // From here on the host knows the page and its page calls reach it.
+    window.tsrHostReady = true;
+    window.dispatchEvent(new Event('tsr-host-ready'));
   }
   var stream = new EventSource(base + 'stream');
   stream.onopen = function () { open = true; announce(); };

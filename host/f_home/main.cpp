@@ -13,6 +13,7 @@
 #include "app/host_object.h"
 #include "app/host_paths.h"
 #include "f_home/chromium_window.h"
+#include "f_home/demo_press.h"
 #include "f_home/form_home.h"
 #include "f_home/single_instance.h"
 #include "f_home/web_bridge.h"
@@ -23,12 +24,29 @@ struct CommandLine {
     bool noBrowser = false;
     int port = 0;
     std::optional<std::filesystem::path> storage;
+    bool simulate = false;
+    std::optional<std::filesystem::path> demo;
+    int movementMs = 2000;
 };
 
-const char* const kUsage = "usage: tessaro [--no-browser] [--port N] [--storage DIR]\n"
-                           "  --no-browser   print the page address instead of opening the window\n"
-                           "  --port N       serve the page on 127.0.0.1 port N (default: any free port)\n"
-                           "  --storage DIR  keep the host's files in DIR\n";
+const char* const kUsage =
+    "usage: tessaro [--no-browser] [--port N] [--storage DIR] [--simulate [--demo DIR] [--movement-ms N]]\n"
+    "  --no-browser      print the page address instead of opening the window\n"
+    "  --port N          serve the page on 127.0.0.1 port N (default: any free port)\n"
+    "  --storage DIR     keep the host's files in DIR\n"
+    "  --simulate        run against a simulated press console on a pseudo-terminal, with a demo\n"
+    "                    folder for storage, exchange folders and logs (never the real ones)\n"
+    "  --demo DIR        the demo folder (default: demo beside the program)\n"
+    "  --movement-ms N   time a simulated unit takes to reach a position (default 2000)\n";
+
+bool Number(const char* text, long low, long high, int& value) {
+    char* end = nullptr;
+    const long number = std::strtol(text, &end, 10);
+    if (end == text || *end != '\0' || number < low || number > high)
+        return false;
+    value = static_cast<int>(number);
+    return true;
+}
 
 // Returns nothing after printing why the arguments are wrong.
 std::optional<CommandLine> Parse(int argc, char** argv, bool& help) {
@@ -38,15 +56,21 @@ std::optional<CommandLine> Parse(int argc, char** argv, bool& help) {
         if (arg == "--no-browser") {
             line.noBrowser = true;
         } else if (arg == "--port" && i + 1 < argc) {
-            char* end = nullptr;
-            const long port = std::strtol(argv[++i], &end, 10);
-            if (end == argv[i] || *end != '\0' || port < 0 || port > 65535) {
+            if (!Number(argv[++i], 0, 65535, line.port)) {
                 std::cerr << "tessaro: bad port " << argv[i] << "\n";
                 return std::nullopt;
             }
-            line.port = static_cast<int>(port);
         } else if (arg == "--storage" && i + 1 < argc) {
             line.storage = std::filesystem::absolute(argv[++i]);
+        } else if (arg == "--simulate") {
+            line.simulate = true;
+        } else if (arg == "--demo" && i + 1 < argc) {
+            line.demo = std::filesystem::absolute(argv[++i]);
+        } else if (arg == "--movement-ms" && i + 1 < argc) {
+            if (!Number(argv[++i], 0, 600000, line.movementMs)) {
+                std::cerr << "tessaro: bad time " << argv[i] << "\n";
+                return std::nullopt;
+            }
         } else if (arg == "--help" || arg == "-h") {
             help = true;
             return line;
@@ -54,6 +78,10 @@ std::optional<CommandLine> Parse(int argc, char** argv, bool& help) {
             std::cerr << "tessaro: unknown argument " << arg << "\n" << kUsage;
             return std::nullopt;
         }
+    }
+    if ((line.demo || line.movementMs != 2000) && !line.simulate) {
+        std::cerr << "tessaro: --demo and --movement-ms go with --simulate\n" << kUsage;
+        return std::nullopt;
     }
     return line;
 }
@@ -126,6 +154,20 @@ int main(int argc, char** argv) {
     SignalWatch::BlockInAllThreads();
     HostPaths paths{programFile.parent_path(), line->storage};
 
+    std::unique_ptr<DemoPress> demo;
+    if (line->simulate) {
+        try {
+            demo = std::make_unique<DemoPress>(
+                DemoPress::Options{line->demo.value_or(paths.programFolder / "demo"),
+                                   paths.programFolder / "samples", line->movementMs});
+        } catch (const std::exception& e) {
+            std::cerr << "tessaro: no simulated press: " << e.what() << "\n";
+            return 1;
+        }
+        if (!paths.storageOverride)
+            paths.storageOverride = demo->StorageFolder();
+    }
+
     UiLoop ui;
     WebBridge bridge(ui, {paths.programFolder / "htmlapp", line->port, "host", HostObject::Operations(),
                           HostObject::Properties()});
@@ -145,6 +187,8 @@ int main(int argc, char** argv) {
         }
     }
 
+    if (demo)
+        std::cerr << demo->Describe(); // standard output's first line is the page address
     TformHome form(ui, bridge, paths, window.get());
     bridge.SetEvents(&form);
     instance.Listen([&ui, &form] { ui.Post([&form] { form.BringToFront(); }); });
@@ -158,5 +202,6 @@ int main(int argc, char** argv) {
     if (window)
         window->Close();
     bridge.Stop();
+    demo.reset(); // the library has let go of the port
     return 0;
 }

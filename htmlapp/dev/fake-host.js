@@ -351,4 +351,5 @@
     set: (v) => { if (typeof v === 'string') F.selected = v; else violation('selectedUnits = ' + JSON.stringify(v)); },
   });
   window.host = host;
+  window.tsrHostReady = true; // calls reach the page at once
 })();

@@ -1,0 +1,54 @@
+#pragma once
+
+#include <filesystem>
+#include <fstream>
+#include <memory>
+#include <mutex>
+#include <string>
+
+namespace tsr::sim {
+class SimulatedConsole;
+}
+
+// The console's main job without a press: a simulated press console on a
+// pseudo-terminal, a demo folder with the host's storage, exchange folders
+// and a sample preset, so that nothing touches the operator's real files.
+//
+// Layout of the demo folder:
+//   storage/       the host's storage folder; Tessaro.ini written when absent
+//   ports/COM1     link to the simulated console (TESSARO_SERIAL_DIR points here)
+//   exchange/...   preset, keyin, keyout, density, density/tmp, commands, currentjob
+//   log/           the library's log folder (job memory in log/Memory)
+//   sample/        a preset to drop into exchange/preset
+//   console.log    one line per frame the console received or sent
+class DemoPress {
+public:
+    struct Options {
+        std::filesystem::path folder;
+        std::filesystem::path sampleFolder; // sample exchange files to offer
+        int movementMs = 2000;              // time a unit takes to reach a position
+    };
+    static constexpr int kUnits = 6;
+    static constexpr int kKeys = 32;
+
+    // Throws std::runtime_error when the folder or the console cannot be set up.
+    explicit DemoPress(Options options);
+    ~DemoPress();
+    DemoPress(const DemoPress&) = delete;
+    DemoPress& operator=(const DemoPress&) = delete;
+
+    std::filesystem::path StorageFolder() const { return options_.folder / "storage"; }
+    // Lines for the operator: where things are and what to drop where.
+    std::string Describe() const;
+
+private:
+    void PrepareFolders();
+    void WriteConfigurationIfAbsent() const;
+    void OfferSamples() const;
+    void TraceLine(const std::string& line);
+
+    Options options_;
+    std::mutex traceLock_;
+    std::ofstream trace_;
+    std::unique_ptr<tsr::sim::SimulatedConsole> console_;
+};
