@@ -10,5 +10,5 @@ here=$(cd "$(dirname "$0")/.." && pwd)
 "$here/scripts/install-deps.sh"
 cmake -S "$here" -B "$here/build-run" -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo \
       -DTSR_BUILD_TESTS=OFF -DTSR_BUILD_BENCH=OFF -DTSR_BUILD_SOAK=OFF >/dev/null
-cmake --build "$here/build-run" -j "$(nproc)" --target tessaro_host tessaro-press-sim
+cmake --build "$here/build-run" -j "$(nproc)" --target tessaro_host tessaro-press-sim >&2
 exec "$here/build-run/bin/tessaro" --simulate --demo "$here/build-run/demo" "$@"
