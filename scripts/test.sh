@@ -13,8 +13,11 @@ jobs=${TSR_JOBS:-$(nproc)}
 
 run_suite() { # build-folder, ctest arguments...
   local dir=$1; shift
+  local start=$SECONDS
   cmake --build "$dir" -j "$jobs"
+  local built=$SECONDS
   ctest --test-dir "$dir" --output-on-failure --timeout 600 -j "$jobs" "$@"
+  echo "== $(basename "$dir"): build $((built - start)) s, tests $((SECONDS - built)) s"
 }
 
 echo "== normal build"
@@ -24,10 +27,10 @@ run_suite "$here/build"
 export ASAN_OPTIONS=detect_leaks=1:abort_on_error=0:halt_on_error=1
 export UBSAN_OPTIONS=print_stacktrace=1:halt_on_error=1
 echo "== AddressSanitizer + UndefinedBehaviorSanitizer"
-cmake -S "$here" -B "$here/build-asan" -G Ninja -DCMAKE_BUILD_TYPE=Debug -DTSR_SANITIZE=address -DTSR_BUILD_BENCH=OFF
+cmake -S "$here" -B "$here/build-asan" -G Ninja -DCMAKE_BUILD_TYPE=Debug -DTSR_SANITIZE=address -DTSR_BUILD_BENCH=OFF -DTSR_BUILD_SOAK=OFF
 run_suite "$here/build-asan" -LE browser
 
 export TSAN_OPTIONS=halt_on_error=1:second_deadlock_stack=1
 echo "== ThreadSanitizer"
-cmake -S "$here" -B "$here/build-tsan" -G Ninja -DCMAKE_BUILD_TYPE=Debug -DTSR_SANITIZE=thread -DTSR_BUILD_BENCH=OFF
+cmake -S "$here" -B "$here/build-tsan" -G Ninja -DCMAKE_BUILD_TYPE=Debug -DTSR_SANITIZE=thread -DTSR_BUILD_BENCH=OFF -DTSR_BUILD_SOAK=OFF
 run_suite "$here/build-tsan" -LE browser
