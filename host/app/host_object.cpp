@@ -13,7 +13,7 @@ namespace {
 // parameters take no script value at all: those operations are not for the page.
 enum class Param { Integer, Command, Text, Flag, Browser, UnitList };
 
-using Arg = std::variant<int32_t, std::string, bool>;
+using Arg = HostObject::Arg;
 using Args = std::vector<Arg>;
 using Reply = ScriptObject::Reply;
 
@@ -172,32 +172,46 @@ const std::vector<std::string>& HostObject::Properties() {
     return names;
 }
 
-ScriptObject::Reply HostObject::Invoke(Access access, const std::string& name, const nlohmann::json& args) {
+std::optional<HostObject::Call> HostObject::Decode(Access access, const std::string& name,
+                                                   const nlohmann::json& args) {
     if (!args.is_array())
-        return Reply::Refused();
+        return std::nullopt;
+    Call call{access, name, {}};
     if (access == Access::Call) {
         const auto found = OperationTable().find(name);
         if (found == OperationTable().end() || args.size() != found->second.params.size())
-            return Reply::Refused();
-        Args converted;
+            return std::nullopt;
         for (size_t i = 0; i < args.size(); ++i) {
             auto arg = Convert(found->second.params[i], args[i]);
             if (!arg)
-                return Reply::Refused();
-            converted.push_back(std::move(*arg));
+                return std::nullopt;
+            call.args.push_back(std::move(*arg));
         }
-        return found->second.run(app_, converted);
+        return call;
     }
     const auto found = PropertyTable().find(name);
     if (found == PropertyTable().end())
-        return Reply::Refused();
+        return std::nullopt;
     if (access == Access::Get)
-        return args.empty() ? Reply::Value(found->second.get(app_)) : Reply::Refused();
+        return args.empty() ? std::optional<Call>(std::move(call)) : std::nullopt;
     if (args.size() != 1)
-        return Reply::Refused();
+        return std::nullopt;
     auto value = Convert(found->second.type, args[0]);
     if (!value)
+        return std::nullopt;
+    call.args.push_back(std::move(*value));
+    return call;
+}
+
+ScriptObject::Reply HostObject::Invoke(Access access, const std::string& name, const nlohmann::json& args) {
+    const auto call = Decode(access, name, args);
+    if (!call)
         return Reply::Refused();
-    found->second.set(app_, *value);
+    if (access == Access::Call)
+        return OperationTable().at(name).run(app_, call->args);
+    const Property& property = PropertyTable().at(name);
+    if (access == Access::Get)
+        return Reply::Value(property.get(app_));
+    property.set(app_, call->args.front());
     return Reply::Nothing();
 }

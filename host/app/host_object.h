@@ -1,6 +1,9 @@
 #pragma once
 
+#include <cstdint>
+#include <optional>
 #include <string>
+#include <variant>
 #include <vector>
 
 #include "app/app.h"
@@ -12,7 +15,22 @@
 // runs nothing and yields undefined.
 class HostObject : public ScriptObject {
 public:
+    // One argument converted to its parameter's type: integers and commands
+    // as int32_t, texts as std::string, flags as bool.
+    using Arg = std::variant<int32_t, std::string, bool>;
+
+    // An access that passed the call rules, ready to run.
+    struct Call {
+        Access access = Access::Call;
+        std::string name;
+        std::vector<Arg> args;
+    };
+
     explicit HostObject(TApp& app) : app_(app) {}
+
+    // Applies the call rules without running anything: nothing when the
+    // access would be refused.
+    static std::optional<Call> Decode(Access access, const std::string& name, const nlohmann::json& args);
 
     Reply Invoke(Access access, const std::string& name, const nlohmann::json& args) override;
 

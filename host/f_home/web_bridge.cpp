@@ -15,6 +15,7 @@
 #include <sstream>
 #include <thread>
 
+#include "f_home/bridge_request.h"
 #include "f_home/bridge_script.h"
 #include "f_home/page_files.h"
 
@@ -147,23 +148,16 @@ struct WebBridge::Impl {
     }
 
     void HandleCall(const httplib::Request& request, httplib::Response& response) {
-        const json body = json::parse(request.body, nullptr, false);
-        if (!body.is_object() || !body.contains("op") || !body["op"].is_string() || !body.contains("args") ||
-            !body["args"].is_array()) {
+        auto decoded = DecodeBridgeRequest(request.body);
+        if (!decoded) {
             response.status = 400;
             response.set_content(R"({"refused":true})", "application/json");
             return;
         }
-        const std::string kind = body.value("kind", "call");
-        const auto access = kind == "get"   ? ScriptObject::Access::Get
-                            : kind == "set" ? ScriptObject::Access::Set
-                                            : ScriptObject::Access::Call;
-        const std::string op = body["op"].get<std::string>();
-        const json args = body["args"];
-        const json reply = OnUi([this, access, op, args] {
+        const json reply = OnUi([this, call = std::move(*decoded)] {
             if (object == nullptr)
                 return json{{"refused", true}};
-            const auto result = object->Invoke(access, op, args);
+            const auto result = object->Invoke(call.access, call.op, call.args);
             if (result.refused)
                 return json{{"refused", true}};
             json answer = json::object();
