@@ -6,11 +6,16 @@ std::optional<BridgeRequest> DecodeBridgeRequest(const std::string& body) {
     if (!request.is_object() || !request.contains("op") || !request["op"].is_string() ||
         !request.contains("args") || !request["args"].is_array())
         return std::nullopt;
-    const std::string kind = request.value("kind", "call");
+    // The bridge script always names the kind in a text; any other kind is
+    // no request of it.
+    const auto kind = request.find("kind");
+    if (kind != request.end() && !kind->is_string())
+        return std::nullopt;
+    const std::string kindName = kind != request.end() ? kind->get<std::string>() : "call";
     BridgeRequest decoded;
-    decoded.access = kind == "get"   ? ScriptObject::Access::Get
-                     : kind == "set" ? ScriptObject::Access::Set
-                                     : ScriptObject::Access::Call;
+    decoded.access = kindName == "get"   ? ScriptObject::Access::Get
+                     : kindName == "set" ? ScriptObject::Access::Set
+                                         : ScriptObject::Access::Call;
     decoded.op = request["op"].get<std::string>();
     decoded.args = request["args"];
     return decoded;

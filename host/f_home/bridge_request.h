@@ -16,6 +16,6 @@ struct BridgeRequest {
 };
 
 // The request in a call body. Nothing when the body is not a JSON object with
-// a text "op" and an array "args"; a missing kind, or one other than "get"
-// and "set", is a call.
+// a text "op", an array "args" and, if there is one, a text "kind"; a missing
+// kind, or one other than "get" and "set", is a call.
 std::optional<BridgeRequest> DecodeBridgeRequest(const std::string& body);
