@@ -100,7 +100,7 @@ void TApp::browseFolderChosen(const std::string& target, const std::string& path
 }
 
 void TApp::LoadLanguages() {
-    LanguagesObject languages = ReadLanguages(paths.programFolder / "htmlapp" / "locales");
+    LanguagesObject languages = ReadLanguages(PageFolder(paths) / "locales");
     for (const std::string& problem : languages.problems)
         ShowError(problem);
     ExecuteJS(page_calls::LoadLanguages(WriteJson(languages.object, JsonEscaping::Full)));

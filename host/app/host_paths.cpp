@@ -18,6 +18,10 @@ std::optional<std::filesystem::path> ApplicationDataFolder() {
     return std::nullopt;
 }
 
+std::filesystem::path PageFolder(const HostPaths& paths) {
+    return paths.pageOverride ? *paths.pageOverride : paths.programFolder / "htmlapp";
+}
+
 std::optional<std::filesystem::path> StorageFolder(const HostPaths& paths) {
     if (paths.storageOverride)
         return paths.storageOverride;

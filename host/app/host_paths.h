@@ -10,6 +10,8 @@ struct HostPaths {
     // Storage folder chosen on the command line; otherwise the user's
     // application-data folder followed by the application title.
     std::optional<std::filesystem::path> storageOverride;
+    // Page folder chosen on the command line in place of htmlapp/ beside the program.
+    std::optional<std::filesystem::path> pageOverride = std::nullopt;
 };
 
 inline constexpr const char* kApplicationTitle = "Tessaro Control";
@@ -20,6 +22,9 @@ std::filesystem::path ProgramFile();
 // The current user's application-data folder ($XDG_CONFIG_HOME, else
 // $HOME/.config); nothing when neither is set to an absolute path.
 std::optional<std::filesystem::path> ApplicationDataFolder();
+
+// The folder the page and its locales are served from.
+std::filesystem::path PageFolder(const HostPaths& paths);
 
 // The host's storage folder (not created here); nothing when the
 // application-data folder cannot be named and no folder was chosen.

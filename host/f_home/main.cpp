@@ -24,16 +24,19 @@ struct CommandLine {
     bool noBrowser = false;
     int port = 0;
     std::optional<std::filesystem::path> storage;
+    std::optional<std::filesystem::path> pageFolder;
     bool simulate = false;
     std::optional<std::filesystem::path> demo;
     int movementMs = 2000;
 };
 
 const char* const kUsage =
-    "usage: tessaro [--no-browser] [--port N] [--storage DIR] [--simulate [--demo DIR] [--movement-ms N]]\n"
+    "usage: tessaro [--no-browser] [--port N] [--storage DIR] [--page-folder DIR]\n"
+    "               [--simulate [--demo DIR] [--movement-ms N]]\n"
     "  --no-browser      print the page address instead of opening the window\n"
     "  --port N          serve the page on 127.0.0.1 port N (default: any free port)\n"
     "  --storage DIR     keep the host's files in DIR\n"
+    "  --page-folder DIR serve the page and its locales from DIR instead of htmlapp beside the program\n"
     "  --simulate        run against a simulated press console on a pseudo-terminal, with a demo\n"
     "                    folder for storage, exchange folders and logs (never the real ones)\n"
     "  --demo DIR        the demo folder (default: demo beside the program)\n"
@@ -62,6 +65,8 @@ std::optional<CommandLine> Parse(int argc, char** argv, bool& help) {
             }
         } else if (arg == "--storage" && i + 1 < argc) {
             line.storage = std::filesystem::absolute(argv[++i]);
+        } else if (arg == "--page-folder" && i + 1 < argc) {
+            line.pageFolder = std::filesystem::absolute(argv[++i]);
         } else if (arg == "--simulate") {
             line.simulate = true;
         } else if (arg == "--demo" && i + 1 < argc) {
@@ -152,7 +157,7 @@ int main(int argc, char** argv) {
         return 0; // the running instance comes to the front
 
     SignalWatch::BlockInAllThreads();
-    HostPaths paths{programFile.parent_path(), line->storage};
+    HostPaths paths{programFile.parent_path(), line->storage, line->pageFolder};
 
     std::unique_ptr<DemoPress> demo;
     if (line->simulate) {
@@ -169,8 +174,8 @@ int main(int argc, char** argv) {
     }
 
     UiLoop ui;
-    WebBridge bridge(ui, {paths.programFolder / "htmlapp", line->port, "host", HostObject::Operations(),
-                          HostObject::Properties()});
+    WebBridge bridge(
+        ui, {PageFolder(paths), line->port, "host", HostObject::Operations(), HostObject::Properties()});
     std::string error;
     if (!bridge.Start(error)) {
         std::cerr << "tessaro: " << error << "\n";
