@@ -51,6 +51,24 @@ TEST(DecodeBridgeRequest, BodiesTheBridgeScriptPosts) {
     }
 }
 
+std::string Nested(int levels) {
+    return std::string(static_cast<size_t>(levels), '[') + std::string(static_cast<size_t>(levels), ']');
+}
+
+TEST(DecodeBridgeRequest, DeeplyNestedBodiesAreRefusedWithoutRecursion) {
+    // The arguments array is at 1, so the first of n nested arrays is at 2
+    // and the innermost at n + 1.
+    const int deepest = kBridgeRequestDepth - 1;
+    const auto atTheLimit = DecodeBridgeRequest(R"({"op":"x","args":[)" + Nested(deepest) + "]}");
+    ASSERT_TRUE(atTheLimit.has_value());
+    EXPECT_EQ(atTheLimit->args, json::parse("[" + Nested(deepest) + "]"));
+    EXPECT_FALSE(DecodeBridgeRequest(R"({"op":"x","args":[)" + Nested(deepest + 1) + "]}"));
+    EXPECT_FALSE(DecodeBridgeRequest(R"({"op":"x","args":[{"a":)" + Nested(deepest) + "}]}"));
+    // Deep enough to overflow any thread's stack when copied.
+    EXPECT_FALSE(DecodeBridgeRequest(R"({"op":"x","args":[)" + Nested(1000000) + "]}"));
+    EXPECT_FALSE(DecodeBridgeRequest(R"({"deep":)" + Nested(1000000) + R"(,"op":"x","args":[]})"));
+}
+
 TEST(HostObjectDecode, ArgumentsArriveInTheirParametersTypes) {
     const auto keys = HostObject::Decode(Access::Call, "setKeys", json::parse("[2, -2147483648]"));
     ASSERT_TRUE(keys.has_value());
