@@ -117,38 +117,89 @@ void PressConsole::Note(const std::string& text) const {
 void PressConsole::Receive(const std::uint8_t* bytes, std::size_t n, std::int64_t nowUs) {
     if (n == 0)
         return;
-    input_.insert(input_.end(), bytes, bytes + n);
-    lastInputUs_ = nowUs;
-    ParseInput(nowUs);
+    // The line delivers one byte per character time, each after the one before.
+    std::int64_t at = config_.pacing ? std::max(nowUs, receiveFreeUs_) : nowUs;
+    for (std::size_t i = 0; i < n; ++i) {
+        at += ByteUs();
+        incoming_.push_back({at, bytes[i]});
+    }
+    receiveFreeUs_ = at;
+    Advance(nowUs);
 }
 
-void PressConsole::ParseInput(std::int64_t nowUs) {
+void PressConsole::SendUnasked(const std::vector<std::uint8_t>& bytes, std::int64_t nowUs) {
+    if (!bytes.empty())
+        Enqueue(nowUs, {Reply{0, bytes, false, nullptr}});
+}
+
+void PressConsole::Advance(std::int64_t nowUs) {
+    // Byte by byte in line time, so that a gap is judged where it was on the
+    // line and not by when this thread came to look.
+    while (!incoming_.empty() && incoming_.front().atUs <= nowUs) {
+        const Incoming in = incoming_.front();
+        incoming_.pop_front();
+        Expire(in.atUs);
+        if (input_.empty())
+            inputStartUs_ = in.atUs - ByteUs();
+        input_.push_back(in.byte);
+        lastInputUs_ = in.atUs;
+        ParseInput(in.atUs);
+    }
+    Expire(nowUs);
+}
+
+void PressConsole::Expire(std::int64_t atUs) {
+    const std::int64_t gapUs = static_cast<std::int64_t>(config_.valueGapMs) * 1000;
+    const std::int64_t staleUs = static_cast<std::int64_t>(config_.staleFrameMs) * 1000;
+    const std::int64_t waitUs = static_cast<std::int64_t>(config_.valueWaitMs) * 1000;
+    if (await_ == Await::Keys && !input_.empty() && atUs - lastInputUs_ >= gapUs)
+        HandleValueFrame(lastInputUs_ + gapUs);
+    if (!input_.empty() && await_ != Await::Keys && atUs - lastInputUs_ >= staleUs) {
+        Note("partial frame of " + std::to_string(input_.size()) + " bytes dropped");
+        input_.clear();
+        await_ = Await::Command;
+    }
+    if (await_ != Await::Command && input_.empty() && atUs - awaitSinceUs_ >= waitUs) {
+        Note(std::string("no value frame for ") + OpcodeName(awaitOpcode_));
+        await_ = Await::Command;
+    }
+}
+
+void PressConsole::TakeFrame(std::size_t length, bool value, std::int64_t atUs, Frame& frame) {
+    frame.timeUs = inputStartUs_;
+    frame.value = value;
+    frame.bytes.assign(input_.begin(), input_.begin() + static_cast<std::ptrdiff_t>(length));
+    frame.checksumOk = Checksum(frame.bytes.data(), length - 1) == frame.bytes[length - 1];
+    input_.erase(input_.begin(), input_.begin() + static_cast<std::ptrdiff_t>(length));
+    // Bytes left over begin the next frame.
+    inputStartUs_ = atUs - static_cast<std::int64_t>(input_.size()) * ByteUs();
+    frames_.push_back(frame);
+    ++framesTaken_;
+}
+
+void PressConsole::ParseInput(std::int64_t atUs) {
     for (;;) {
         if (await_ == Await::OneValue) {
             if (input_.size() < 2)
                 return;
-            HandleValueFrame(nowUs);
+            HandleValueFrame(atUs);
             continue;
         }
         if (await_ == Await::Keys) {
-            // The usual frame carries one value per key; any other length ends at a gap (Tick).
+            // The usual frame carries one value per key; any other length ends at a gap (Expire).
             const std::size_t full = static_cast<std::size_t>(config_.keys) + 1;
             bool complete = input_.size() >= full && Checksum(input_.data(), full - 1) == input_[full - 1];
             if (!complete && input_.size() < kMaxValueFrame)
                 return;
-            HandleValueFrame(nowUs);
+            HandleValueFrame(atUs);
             continue;
         }
         if (input_.size() < 4)
             return;
         Frame frame;
-        frame.timeUs = nowUs;
-        frame.bytes.assign(input_.begin(), input_.begin() + 4);
-        frame.checksumOk = Checksum(frame.bytes.data(), 3) == frame.bytes[3];
-        input_.erase(input_.begin(), input_.begin() + 4);
-        frames_.push_back(frame);
+        TakeFrame(4, false, atUs, frame);
         if (frame.checksumOk) {
-            HandleCommand(frame.bytes.data(), nowUs);
+            HandleCommand(frame.bytes.data(), atUs);
         } else {
             char text[96];
             std::snprintf(text, sizeof text, "frame %02X %02X %02X %02X: bad checksum, not answered",
@@ -158,7 +209,7 @@ void PressConsole::ParseInput(std::int64_t nowUs) {
     }
 }
 
-void PressConsole::HandleValueFrame(std::int64_t nowUs) {
+void PressConsole::HandleValueFrame(std::int64_t atUs) {
     std::size_t length = 2;
     if (await_ == Await::Keys) {
         const std::size_t full = static_cast<std::size_t>(config_.keys) + 1;
@@ -167,12 +218,7 @@ void PressConsole::HandleValueFrame(std::int64_t nowUs) {
             length = full;
     }
     Frame frame;
-    frame.timeUs = nowUs;
-    frame.value = true;
-    frame.bytes.assign(input_.begin(), input_.begin() + static_cast<std::ptrdiff_t>(length));
-    input_.erase(input_.begin(), input_.begin() + static_cast<std::ptrdiff_t>(length));
-    frame.checksumOk = Checksum(frame.bytes.data(), length - 1) == frame.bytes[length - 1];
-    frames_.push_back(frame);
+    TakeFrame(length, true, atUs, frame);
 
     const int opcode = awaitOpcode_;
     const int unit = awaitUnit_;
@@ -185,7 +231,10 @@ void PressConsole::HandleValueFrame(std::int64_t nowUs) {
         return;
     }
     Response r;
-    r.items.push_back({0, Ack(), false, nullptr});
+    // A key frame is answered; a single value is not: the library sends the
+    // commit right behind it and reads only the commit's two replies.
+    if (kind == Await::Keys)
+        r.replies.push_back({0, Ack(), false, nullptr});
     std::vector<std::uint8_t> values(frame.bytes.begin(), frame.bytes.end() - 1);
     r.effect = [this, unit, opcode, kind, values] {
         UnitState& u = Unit(unit);
@@ -202,10 +251,10 @@ void PressConsole::HandleValueFrame(std::int64_t nowUs) {
             u.cyclePending = true;
         }
     };
-    Schedule(std::move(r), TakeFault(opcode, true), nowUs, length, what);
+    Schedule(std::move(r), TakeFault(opcode, true), atUs, what);
 }
 
-void PressConsole::HandleCommand(const std::uint8_t* frame, std::int64_t nowUs) {
+void PressConsole::HandleCommand(const std::uint8_t* frame, std::int64_t atUs) {
     const int opcode = frame[0];
     const int unit = frame[1];
     const char* name = OpcodeName(opcode);
@@ -217,14 +266,14 @@ void PressConsole::HandleCommand(const std::uint8_t* frame, std::int64_t nowUs) 
     std::string text = what;
     std::optional<Fault> fault = TakeFault(opcode, false);
     Response r = Answer(opcode, unit, text);
-    Schedule(std::move(r), fault, nowUs, 4, text);
+    Schedule(std::move(r), fault, atUs, text);
 }
 
 PressConsole::Response PressConsole::Answer(int opcode, int unit, std::string& what) {
     Response r;
     if (!ValidUnit(unit) || !OpcodeName(opcode)) {
         what += ": refused";
-        r.items.push_back({0, {0x01, 0xFF}, false, nullptr});
+        r.replies.push_back({0, {0x01, 0xFF}, false, nullptr});
         return r;
     }
     const std::int64_t movementUs = static_cast<std::int64_t>(config_.movementMs) * 1000;
@@ -232,27 +281,35 @@ PressConsole::Response PressConsole::Answer(int opcode, int unit, std::string& w
     if (opcode != 0x0B && opcode != 0x0F)
         u.modeStage = 0;
     auto data2 = [](std::uint8_t v) { return std::vector<std::uint8_t>{0x00, 0xFF, v, Complement(v)}; };
+    // The console waits for the value frame from its acknowledgement on, unless
+    // another frame came in while that acknowledgement was held back: the library
+    // has moved on, and a late acknowledgement is only a stray reply then.
     auto awaitValues = [this, opcode, unit](Await kind) {
-        return [this, opcode, unit, kind] {
+        return [this, opcode, unit, kind, frame = framesTaken_](std::int64_t startUs) {
+            if (frame != framesTaken_) {
+                Note(std::string("late acknowledgement of ") + OpcodeName(opcode) +
+                     ": no value frame awaited");
+                return;
+            }
             await_ = kind;
             awaitOpcode_ = opcode;
             awaitUnit_ = unit;
-            awaitSinceUs_ = -1; // set by Tick when the acknowledgement goes out
+            awaitSinceUs_ = startUs;
         };
     };
     switch (opcode) {
     case 0x01:
-        r.items.push_back({0, Ack(), false, awaitValues(Await::Keys)});
+        r.replies.push_back({0, Ack(), false, awaitValues(Await::Keys)});
         break;
     case 0x09:
     case 0x50:
-        r.items.push_back({0, Ack(), false, awaitValues(Await::OneValue)});
+        r.replies.push_back({0, Ack(), false, awaitValues(Await::OneValue)});
         break;
     case 0x02: {
         std::vector<std::uint8_t> reply = Ack();
         reply.insert(reply.end(), u.keys.begin(), u.keys.end());
         reply.push_back(Checksum(u.keys.data(), u.keys.size()));
-        r.items.push_back({0, reply, false, nullptr});
+        r.replies.push_back({0, reply, false, nullptr});
         break;
     }
     case 0x03:
@@ -266,8 +323,8 @@ PressConsole::Response PressConsole::Answer(int opcode, int unit, std::string& w
             u.keysPending = u.ductorPending = u.cyclePending = false;
             ++u.commits;
         };
-        r.items.push_back({0, Ack(), false, nullptr});
-        r.items.push_back({static_cast<std::int64_t>(config_.extraReplyMs) * 1000, Ack(), false, nullptr});
+        r.replies.push_back({0, Ack(), false, nullptr});
+        r.replies.push_back({static_cast<std::int64_t>(config_.extraReplyMs) * 1000, Ack(), false, nullptr});
         break;
     case 0x04:
         r.effect = [&u] {
@@ -275,21 +332,21 @@ PressConsole::Response PressConsole::Answer(int opcode, int unit, std::string& w
             u.ductorCalibration = false;
             ++u.resets;
         };
-        r.items.push_back({0, Ack(), false, nullptr});
+        r.replies.push_back({0, Ack(), false, nullptr});
         break;
     case 0x05:
     case 0x06: {
         const Position target = opcode == 0x05 ? Position::Zero : Position::Working;
         r.effect = [&u] { u.position = Position::Moving; };
-        r.items.push_back({0, Ack(), false, nullptr});
-        r.items.push_back({movementUs, Ack(), false, [&u, target] { u.position = target; }});
+        r.replies.push_back({0, Ack(), false, nullptr});
+        r.replies.push_back({movementUs, Ack(), false, [&u, target](std::int64_t) { u.position = target; }});
         break;
     }
     case 0x24:
     case 0x25:
         r.effect = [&u, opcode] { ++(opcode == 0x24 ? u.ductorExecutions : u.keyExecutions); };
-        r.items.push_back({0, Ack(), false, nullptr});
-        r.items.push_back({movementUs, Ack(), false, nullptr});
+        r.replies.push_back({0, Ack(), false, nullptr});
+        r.replies.push_back({movementUs, Ack(), false, nullptr});
         break;
     case 0x07: {
         std::vector<std::uint8_t> reply = Ack();
@@ -305,20 +362,20 @@ PressConsole::Response PressConsole::Answer(int opcode, int unit, std::string& w
             (u.keysPending || u.ductorPending || u.cyclePending ? 0x20 : 0));
         info[10] = Checksum(info, 10);
         reply.insert(reply.end(), info, info + 11);
-        r.items.push_back({0, reply, false, nullptr});
+        r.replies.push_back({0, reply, false, nullptr});
         break;
     }
     case 0x0A:
-        r.items.push_back({0, data2(u.ductor), false, nullptr});
+        r.replies.push_back({0, data2(u.ductor), false, nullptr});
         break;
     case 0x51:
-        r.items.push_back({0, data2(u.ductorCycle), false, nullptr});
+        r.replies.push_back({0, data2(u.ductorCycle), false, nullptr});
         break;
     case 0x52:
-        r.items.push_back({0, data2(config_.machineType), false, nullptr});
+        r.replies.push_back({0, data2(config_.machineType), false, nullptr});
         break;
     case 0x53:
-        r.items.push_back({0, data2(config_.machineSpeed), false, nullptr});
+        r.replies.push_back({0, data2(config_.machineSpeed), false, nullptr});
         break;
     case 0x0B:
     case 0x0F: {
@@ -327,24 +384,24 @@ PressConsole::Response PressConsole::Answer(int opcode, int unit, std::string& w
         auto modeByte = [](Mode m) { return static_cast<std::uint8_t>(m == Mode::Calibration ? 1 : 0); };
         if (u.modeStage != opcode) {
             r.effect = [&u, opcode] { u.modeStage = opcode; };
-            r.items.push_back({0, {0x80, modeByte(u.mode)}, false, nullptr});
+            r.replies.push_back({0, {0x80, modeByte(u.mode)}, false, nullptr});
         } else {
             r.effect = [&u, target] {
                 u.mode = target;
                 u.modeStage = 0;
             };
-            r.items.push_back({0, {0x81, modeByte(target)}, false, nullptr});
+            r.replies.push_back({0, {0x81, modeByte(target)}, false, nullptr});
         }
         break;
     }
     case 0x40:
     case 0x41:
         r.effect = [&u, opcode] { u.ductorCalibration = opcode == 0x40; };
-        r.items.push_back({0, Ack(), false, nullptr});
+        r.replies.push_back({0, Ack(), false, nullptr});
         break;
     case 0x80:
         r.effect = [&u] { ++u.cassetteResets; };
-        r.items.push_back({0, Ack(), false, nullptr});
+        r.replies.push_back({0, Ack(), false, nullptr});
         break;
     default:
         break;
@@ -352,11 +409,10 @@ PressConsole::Response PressConsole::Answer(int opcode, int unit, std::string& w
     return r;
 }
 
-void PressConsole::Schedule(Response r, const std::optional<Fault>& fault, std::int64_t startUs,
-                            std::size_t frameLength, const std::string& what) {
-    std::int64_t base = startUs;
-    if (config_.pacing)
-        base += static_cast<std::int64_t>(frameLength) * kByteTimeUs; // the frame's own time on the line
+void PressConsole::Schedule(Response r, const std::optional<Fault>& fault, std::int64_t frameEndUs,
+                            const std::string& what) {
+    // The console takes a moment to work out its answer.
+    const std::int64_t base = frameEndUs + (config_.pacing ? config_.processingUs : 0);
     std::string text = what;
     if (fault) {
         const std::int64_t delayUs = static_cast<std::int64_t>(fault->delayMs) * 1000;
@@ -367,37 +423,40 @@ void PressConsole::Schedule(Response r, const std::optional<Fault>& fault, std::
         case FaultKind::HangUp:
             Note(text + ": hang-up (fault)");
             queue_.clear();
-            queue_.push_back({base + delayUs, {}, true, nullptr});
+            line_ = Transmission{};
+            Enqueue(base + delayUs, {Reply{0, {}, true, nullptr}});
             return;
         case FaultKind::BadAnswer: {
-            Item first = r.items.empty() ? Item{} : r.items.front();
+            Reply first = r.replies.empty() ? Reply{} : r.replies.front();
             first.bytes.resize(std::max<std::size_t>(first.bytes.size(), 2));
             first.bytes[0] = 0x01;
             first.bytes[1] = 0xFF;
-            first.onSent = nullptr;
-            r.items.assign(1, first);
+            first.onStart = nullptr;
+            r.replies.assign(1, first);
             r.effect = nullptr;
             text += ": bad answer (fault)";
             break;
         }
         case FaultKind::ShortAnswer:
-            if (!r.items.empty() && r.items.front().bytes.size() > 1)
-                r.items.front().bytes.pop_back();
+            if (!r.replies.empty() && r.replies.front().bytes.size() > 1)
+                r.replies.front().bytes.pop_back();
             text += ": short answer (fault)";
             break;
         case FaultKind::StrayBytes:
-            if (!r.items.empty() && delayUs == 0) {
-                auto& b = r.items.front().bytes;
+            if (!r.replies.empty() && delayUs == 0) {
+                auto& b = r.replies.front().bytes;
                 b.insert(b.end(), fault->stray.begin(), fault->stray.end());
             } else {
-                std::int64_t at = (r.items.empty() ? 0 : r.items.front().dueUs) + delayUs;
-                r.items.push_back({at, fault->stray, false, nullptr});
+                // On their own, delayMs after the answer was due; the rest of the answer keeps its time.
+                const std::int64_t at = base + (r.replies.empty() ? 0 : r.replies.front().gapUs) + delayUs;
+                Enqueue(at, {Reply{0, fault->stray, false, nullptr}});
             }
             text += ": stray bytes (fault)";
             break;
         case FaultKind::Delay:
-            for (Item& item : r.items)
-                item.dueUs += delayUs;
+            // The replies after the first keep their distance from it.
+            if (!r.replies.empty())
+                r.replies.front().gapUs += delayUs;
             text += ": delayed (fault)";
             break;
         }
@@ -405,45 +464,74 @@ void PressConsole::Schedule(Response r, const std::optional<Fault>& fault, std::
     Note(text);
     if (r.effect)
         r.effect();
-    for (Item& item : r.items) {
-        item.dueUs += base;
-        auto at = std::upper_bound(queue_.begin(), queue_.end(), item.dueUs,
-                                   [](std::int64_t due, const Item& q) { return due < q.dueUs; });
-        queue_.insert(at, std::move(item));
+    if (r.replies.empty())
+        return;
+    const std::int64_t due = base + r.replies.front().gapUs;
+    Enqueue(due, std::deque<Reply>(std::make_move_iterator(r.replies.begin()),
+                                   std::make_move_iterator(r.replies.end())));
+}
+
+void PressConsole::Enqueue(std::int64_t dueUs, std::deque<Reply> replies) {
+    auto at = std::upper_bound(queue_.begin(), queue_.end(), dueUs,
+                               [](std::int64_t due, const Pending& p) { return due < p.dueUs; });
+    queue_.insert(at, Pending{dueUs, std::move(replies)});
+}
+
+void PressConsole::Transmit(std::int64_t nowUs, std::vector<Output>& out) {
+    for (;;) {
+        if (line_.active) {
+            const std::vector<std::uint8_t>& bytes = line_.reply.bytes;
+            // A byte is written when its last bit has crossed the line.
+            std::size_t due = bytes.size();
+            if (config_.pacing)
+                due = std::min<std::size_t>(bytes.size(),
+                                            static_cast<std::size_t>((nowUs - line_.startUs) / kByteTimeUs));
+            // Paced, each byte goes out on its own, also when this thread comes late.
+            const std::size_t step = config_.pacing ? 1 : bytes.size();
+            while (line_.sent < due) {
+                const std::size_t end = std::min(due, line_.sent + step);
+                Output o;
+                o.bytes.assign(bytes.begin() + static_cast<std::ptrdiff_t>(line_.sent),
+                               bytes.begin() + static_cast<std::ptrdiff_t>(end));
+                o.replyEnds = end == bytes.size();
+                out.push_back(std::move(o));
+                line_.sent = end;
+            }
+            if (line_.sent < bytes.size())
+                return;
+            // What follows is timed from when this reply really went out.
+            sendFreeUs_ = nowUs;
+            if (!line_.rest.empty()) {
+                const std::int64_t next = nowUs + line_.rest.front().gapUs;
+                Enqueue(next, std::move(line_.rest));
+            }
+            line_ = Transmission{};
+        }
+        if (queue_.empty() || queue_.front().dueUs > nowUs)
+            return;
+        Pending pending = std::move(queue_.front());
+        queue_.pop_front();
+        Reply reply = std::move(pending.replies.front());
+        pending.replies.pop_front();
+        if (reply.hangUp) {
+            out.push_back({{}, true, false});
+            queue_.clear();
+            return;
+        }
+        line_.active = true;
+        line_.startUs = std::max(pending.dueUs, sendFreeUs_);
+        line_.sent = 0;
+        line_.rest = std::move(pending.replies);
+        if (reply.onStart)
+            reply.onStart(line_.startUs);
+        line_.reply = std::move(reply);
     }
 }
 
 std::vector<Output> PressConsole::Tick(std::int64_t nowUs) {
     std::vector<Output> out;
-    const std::int64_t gapUs = static_cast<std::int64_t>(config_.valueGapMs) * 1000;
-    const std::int64_t staleUs = static_cast<std::int64_t>(config_.staleFrameMs) * 1000;
-    const std::int64_t waitUs = static_cast<std::int64_t>(config_.valueWaitMs) * 1000;
-
-    if (await_ == Await::Keys && !input_.empty() && nowUs - lastInputUs_ >= gapUs)
-        HandleValueFrame(nowUs);
-    if (!input_.empty() && await_ != Await::Keys && nowUs - lastInputUs_ >= staleUs) {
-        Note("partial frame of " + std::to_string(input_.size()) + " bytes dropped");
-        input_.clear();
-        await_ = Await::Command;
-    }
-    if (await_ != Await::Command && input_.empty() && awaitSinceUs_ >= 0 && nowUs - awaitSinceUs_ >= waitUs) {
-        Note(std::string("no value frame for ") + OpcodeName(awaitOpcode_));
-        await_ = Await::Command;
-    }
-    ParseInput(nowUs);
-
-    while (!queue_.empty() && queue_.front().dueUs <= nowUs) {
-        Item item = std::move(queue_.front());
-        queue_.pop_front();
-        if (item.onSent) {
-            item.onSent();
-            if (await_ != Await::Command && awaitSinceUs_ < 0)
-                awaitSinceUs_ = nowUs;
-        }
-        out.push_back({std::move(item.bytes), item.hangUp});
-        if (item.hangUp)
-            break;
-    }
+    Advance(nowUs);
+    Transmit(nowUs, out);
     return out;
 }
 
@@ -453,13 +541,17 @@ std::int64_t PressConsole::NextDeadlineUs() const {
         if (next < 0 || t < next)
             next = t;
     };
-    if (!queue_.empty())
-        consider(queue_.front().dueUs);
+    if (!incoming_.empty())
+        consider(incoming_.front().atUs);
+    if (line_.active)
+        consider(line_.startUs + static_cast<std::int64_t>(line_.sent + 1) * ByteUs());
+    else if (!queue_.empty())
+        consider(std::max(queue_.front().dueUs, sendFreeUs_));
     if (!input_.empty())
         consider(lastInputUs_ + static_cast<std::int64_t>(await_ == Await::Keys ? config_.valueGapMs
                                                                                 : config_.staleFrameMs) *
                                     1000);
-    if (await_ != Await::Command && input_.empty() && awaitSinceUs_ >= 0)
+    if (await_ != Await::Command && input_.empty())
         consider(awaitSinceUs_ + static_cast<std::int64_t>(config_.valueWaitMs) * 1000);
     return next;
 }

@@ -59,21 +59,22 @@ struct UnitState {
 };
 
 struct ConsoleConfig {
-    int units = 4;         // 1..255
-    int keys = 24;         // keys per unit, 1..500
-    int movementMs = 50;   // time from a 05/06/24/25 acknowledgement to its completion reply
-    int extraReplyMs = 20; // time from a commit acknowledgement to the reply that follows it
-    int valueGapMs = 10;   // silence that ends a key value frame
-    int valueWaitMs = 250; // a value frame must begin this soon after the acknowledgement
-    int staleFrameMs = 50; // a partial command frame left alone this long is dropped
-    bool pacing = false;   // 9600 baud 8N1: about 1.04 ms per byte each way
+    int units = 4;          // 1..255
+    int keys = 24;          // keys per unit, 1..500
+    int movementMs = 50;    // time from a 05/06/24/25 acknowledgement to its completion reply
+    int extraReplyMs = 20;  // time from a commit acknowledgement to the reply that follows it
+    int valueGapMs = 10;    // silence that ends a key value frame
+    int valueWaitMs = 250;  // a value frame must begin this soon after the acknowledgement
+    int staleFrameMs = 50;  // a partial command frame left alone this long is dropped
+    bool pacing = false;    // 9600 baud 8N1: about 1.04 ms per byte each way
+    int processingUs = 100; // with pacing: from a frame's last byte to the first byte of its answer
     std::uint8_t machineType = 2;
     std::uint8_t machineSpeed = 0;
 };
 
 // One frame the console took from the line.
 struct Frame {
-    std::int64_t timeUs = 0;
+    std::int64_t timeUs = 0; // when its first byte began to arrive
     std::vector<std::uint8_t> bytes;
     bool value = false; // a value frame (else a command frame)
     bool checksumOk = false;
@@ -83,6 +84,7 @@ struct Frame {
 struct Output {
     std::vector<std::uint8_t> bytes;
     bool hangUp = false;
+    bool replyEnds = false; // the last bytes of one reply
 };
 
 std::uint8_t Checksum(const std::uint8_t* bytes, std::size_t n);
@@ -90,20 +92,29 @@ const char* OpcodeName(int opcode);
 
 // The console's side of the press protocol, driven by time stamps so that
 // it runs the same over a pseudo-terminal and in a unit test.
+//
+// Time follows a real line: with pacing, each byte takes kByteTimeUs to
+// arrive, a frame is taken when its last byte is in, its answer starts
+// processingUs later and leaves one byte per kByteTimeUs; replies never
+// overlap on the line. A reply that follows another (the completion, the
+// reply after a commit) is timed from the moment the one before it went out.
 class PressConsole {
 public:
     static constexpr int kByteTimeUs = 1042; // 10 bits at 9600 baud
 
     explicit PressConsole(const ConsoleConfig& config);
 
-    // Bytes from the library.
+    // Bytes from the library, read at nowUs.
     void Receive(const std::uint8_t* bytes, std::size_t n, std::int64_t nowUs);
-    // Ends value frames and stale input by time; returns what is due now.
+    // Takes the bytes that have arrived by now, ends value frames and stale
+    // input by time; returns what is due on the line now.
     std::vector<Output> Tick(std::int64_t nowUs);
     // When Tick has work next; -1 when nothing is scheduled.
     std::int64_t NextDeadlineUs() const;
-    // Nothing scheduled to send.
-    bool Idle() const { return queue_.empty(); }
+    // Nothing arriving, being sent or scheduled to send.
+    bool Idle() const { return incoming_.empty() && !line_.active && queue_.empty(); }
+    // Bytes the console sends unasked, as soon as the line is free.
+    void SendUnasked(const std::vector<std::uint8_t>& bytes, std::int64_t nowUs);
 
     void AddFault(int target, const Fault& fault, int times = 1); // times < 0: for ever
     void ClearFaults();
@@ -124,15 +135,32 @@ public:
     void SetNote(std::function<void(const std::string&)> note) { note_ = std::move(note); }
 
 private:
-    struct Item {
-        std::int64_t dueUs = 0;
+    struct Reply {
+        std::int64_t gapUs = 0; // the first: from the frame's end; the others: from the reply before
         std::vector<std::uint8_t> bytes;
         bool hangUp = false;
-        std::function<void()> onSent;
+        std::function<void(std::int64_t)> onStart; // when its first byte goes out
     };
     struct Response {
-        std::vector<Item> items;      // due times relative to the frame
+        std::vector<Reply> replies;
         std::function<void()> effect; // the command's change of state, run unless refused
+    };
+    // Replies of one response still to go; the first may start at dueUs.
+    struct Pending {
+        std::int64_t dueUs = 0;
+        std::deque<Reply> replies;
+    };
+    // The reply going out on the line.
+    struct Transmission {
+        bool active = false;
+        std::int64_t startUs = 0;
+        std::size_t sent = 0;
+        Reply reply;
+        std::deque<Reply> rest;
+    };
+    struct Incoming {
+        std::int64_t atUs; // when the byte is in
+        std::uint8_t byte;
     };
     struct FaultRule {
         int target;
@@ -141,25 +169,37 @@ private:
     };
     enum class Await { Command, OneValue, Keys };
 
-    void ParseInput(std::int64_t nowUs);
-    void HandleCommand(const std::uint8_t* frame, std::int64_t nowUs);
-    void HandleValueFrame(std::int64_t nowUs);
+    std::int64_t ByteUs() const { return config_.pacing ? kByteTimeUs : 0; }
+    void Advance(std::int64_t nowUs);
+    void Expire(std::int64_t atUs);
+    void ParseInput(std::int64_t atUs);
+    void TakeFrame(std::size_t length, bool value, std::int64_t atUs, Frame& frame);
+    void HandleCommand(const std::uint8_t* frame, std::int64_t atUs);
+    void HandleValueFrame(std::int64_t atUs);
     Response Answer(int opcode, int unit, std::string& what);
     std::optional<Fault> TakeFault(int opcode, bool value);
-    void Schedule(Response response, const std::optional<Fault>& fault, std::int64_t startUs,
-                  std::size_t frameLength, const std::string& what);
+    void Schedule(Response response, const std::optional<Fault>& fault, std::int64_t frameEndUs,
+                  const std::string& what);
+    void Enqueue(std::int64_t dueUs, std::deque<Reply> replies);
+    void Transmit(std::int64_t nowUs, std::vector<Output>& out);
     void Note(const std::string& text) const;
     static std::vector<std::uint8_t> Ack() { return {0x00, 0xFF}; }
 
     ConsoleConfig config_;
     std::vector<UnitState> units_;
+    std::deque<Incoming> incoming_; // read from the device, not yet in by line time
+    std::int64_t receiveFreeUs_ = 0;
     std::vector<std::uint8_t> input_;
+    std::int64_t inputStartUs_ = 0;
     std::int64_t lastInputUs_ = 0;
     Await await_ = Await::Command;
     int awaitOpcode_ = 0;
     int awaitUnit_ = 0;
     std::int64_t awaitSinceUs_ = 0;
-    std::deque<Item> queue_; // ordered by due time
+    std::uint64_t framesTaken_ = 0; // every frame, also after ClearFrames
+    std::deque<Pending> queue_;     // ordered by due time
+    Transmission line_;
+    std::int64_t sendFreeUs_ = 0;
     std::vector<FaultRule> faults_;
     std::vector<Frame> frames_;
     std::function<void(const std::string&)> note_;

@@ -1,10 +1,12 @@
 #include "simulated_console.h"
 
+#include <algorithm>
 #include <cerrno>
 #include <chrono>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <ctime>
 #include <fcntl.h>
 #include <filesystem>
 #include <poll.h>
@@ -131,46 +133,28 @@ void SimulatedConsole::CloseDevice(const char* why) {
     changed_.notify_all();
 }
 
-void SimulatedConsole::WriteOut(const std::vector<std::uint8_t>& bytes) {
-    if (!pty_.IsOpen() || bytes.empty())
+void SimulatedConsole::WriteOut(const Output& out) {
+    if (!pty_.IsOpen())
         return;
-    const int fd = pty_.Master();
-    auto writeSome = [fd](const std::uint8_t* p, std::size_t n) {
+    if (!out.bytes.empty()) {
+        // Never waits: a library that does not read loses what its queue cannot hold.
         std::size_t done = 0;
-        while (done < n) {
-            ssize_t r = ::write(fd, p + done, n - done);
-            if (r > 0) {
+        while (done < out.bytes.size()) {
+            ssize_t r = ::write(pty_.Master(), out.bytes.data() + done, out.bytes.size() - done);
+            if (r > 0)
                 done += static_cast<std::size_t>(r);
-            } else if (r < 0 && errno == EINTR) {
-                continue;
-            } else if (r < 0 && errno == EAGAIN) {
-                pollfd pfd{fd, POLLOUT, 0};
-                if (::poll(&pfd, 1, 50) <= 0)
-                    break; // nobody reads: the line loses the rest
-            } else {
+            else if (!(r < 0 && errno == EINTR))
                 break;
-            }
         }
-        return done;
-    };
-    if (!console_.Config().pacing) {
-        std::size_t n = writeSome(bytes.data(), bytes.size());
-        record_.push_back({NowUs(), false, std::vector<std::uint8_t>(bytes.begin(), bytes.begin() + n)});
-        Trace("-> " + Hex(record_.back().bytes));
-        changed_.notify_all();
-        return;
+        if (done > 0)
+            record_.push_back(
+                {NowUs(), false, std::vector<std::uint8_t>(out.bytes.begin(), out.bytes.begin() + done)});
+        sending_.insert(sending_.end(), out.bytes.begin(), out.bytes.end());
     }
-    // One byte per character time, as a 9600 baud line delivers them.
-    const std::int64_t start = SteadyNs();
-    for (std::size_t i = 0; i < bytes.size(); ++i) {
-        if (writeSome(&bytes[i], 1) == 1)
-            record_.push_back({NowUs(), false, {bytes[i]}});
-        const auto until = std::chrono::steady_clock::time_point(std::chrono::nanoseconds(
-            start + static_cast<std::int64_t>(i + 1) * PressConsole::kByteTimeUs * 1000));
-        std::this_thread::sleep_until(until);
+    if (out.replyEnds && !sending_.empty()) {
+        Trace("-> " + Hex(sending_) + (console_.Config().pacing ? " (paced)" : ""));
+        sending_.clear();
     }
-    Trace("-> " + Hex(bytes) + " (paced)");
-    changed_.notify_all();
 }
 
 void SimulatedConsole::Run() {
@@ -178,7 +162,7 @@ void SimulatedConsole::Run() {
     for (;;) {
         int fd = -1;
         int generation = 0;
-        int timeoutMs = 100;
+        std::int64_t waitUs = 100000;
         {
             std::lock_guard<std::mutex> lock(mutex_);
             if (stop_)
@@ -189,15 +173,12 @@ void SimulatedConsole::Run() {
                 if (out.hangUp)
                     CloseDevice("on demand");
                 else
-                    WriteOut(out.bytes);
+                    WriteOut(out);
             }
             changed_.notify_all();
-            std::int64_t deadline = console_.NextDeadlineUs();
-            if (deadline >= 0) {
-                std::int64_t leftUs = deadline - NowUs();
-                timeoutMs =
-                    leftUs <= 0 ? 0 : static_cast<int>(std::min<std::int64_t>((leftUs + 999) / 1000, 100));
-            }
+            const std::int64_t deadline = console_.NextDeadlineUs();
+            if (deadline >= 0)
+                waitUs = std::clamp<std::int64_t>(deadline - NowUs(), 0, waitUs);
             fd = pty_.IsOpen() ? pty_.Master() : -1;
             generation = generation_;
             lines.swap(traceLines_);
@@ -206,8 +187,11 @@ void SimulatedConsole::Run() {
             options_.trace(line);
         lines.clear();
 
+        // Paced bytes are due every 1.04 ms: wait to the microsecond.
         pollfd p[2] = {{wake_[0], POLLIN, 0}, {fd, POLLIN, 0}};
-        int r = ::poll(p, fd >= 0 ? 2 : 1, timeoutMs);
+        const timespec wait{static_cast<time_t>(waitUs / 1000000),
+                            static_cast<long>(waitUs % 1000000) * 1000};
+        int r = ::ppoll(p, fd >= 0 ? 2 : 1, &wait, nullptr);
         if (r < 0 && errno != EINTR)
             std::this_thread::sleep_for(std::chrono::milliseconds(10));
         if (r <= 0)
@@ -317,8 +301,11 @@ void SimulatedConsole::Update(const std::function<void(PressConsole&)>& change) 
 }
 
 void SimulatedConsole::Send(const std::vector<std::uint8_t>& bytes) {
-    std::lock_guard<std::mutex> lock(mutex_);
-    WriteOut(bytes);
+    {
+        std::lock_guard<std::mutex> lock(mutex_);
+        console_.SendUnasked(bytes, NowUs());
+    }
+    Wake();
 }
 
 void SimulatedConsole::HangUp() {

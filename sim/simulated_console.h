@@ -52,7 +52,7 @@ public:
     std::vector<Frame> Frames() const;
     // Waits until the console has taken at least count frames in all.
     bool WaitForFrames(std::size_t count, int timeoutMs) const;
-    // Waits until nothing the console means to send is still scheduled.
+    // Waits until nothing is arriving, going out or scheduled to go out.
     bool WaitIdle(int timeoutMs) const;
     void ClearRecord();
 
@@ -63,7 +63,7 @@ public:
     // Runs change on the console under its lock.
     void Update(const std::function<void(PressConsole&)>& change);
 
-    // Sends bytes unasked, at once.
+    // Sends bytes unasked, as soon as the line is free.
     void Send(const std::vector<std::uint8_t>& bytes);
     // The device goes away now; a library holding it sees a hang-up.
     void HangUp();
@@ -74,10 +74,10 @@ public:
 private:
     std::int64_t NowUs() const;
     void Run();
-    void WriteOut(const std::vector<std::uint8_t>& bytes); // lock held
-    void CloseDevice(const char* why);                     // lock held
-    void Publish();                                        // lock held
-    void Trace(const std::string& line);                   // lock held
+    void WriteOut(const Output& out);    // lock held
+    void CloseDevice(const char* why);   // lock held
+    void Publish();                      // lock held
+    void Trace(const std::string& line); // lock held
     void Wake();
 
     SimOptions options_;
@@ -94,6 +94,7 @@ private:
     bool hungUp_ = false;
     bool stop_ = false;
     std::vector<RecordEntry> record_;
+    std::vector<std::uint8_t> sending_; // the reply going out, for the trace
     std::vector<std::string> traceLines_;
     int wake_[2] = {-1, -1};
     std::thread thread_;

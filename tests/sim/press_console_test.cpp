@@ -137,10 +137,12 @@ TEST(PressConsoleTest, KeyFrameMayArriveInPieces) {
 TEST(PressConsoleTest, DuctorValueAndCommitInOneChunk) {
     Line line;
     EXPECT_EQ(line.Ask(Command(0x09, 2)), kAck);
-    // as the library sends them: value frame and commit without a pause
-    EXPECT_EQ(line.Ask(Join({ValueFrame({0x80}), Command(0x03, 2)})), Join({kAck, kAck}));
+    // as the library sends them: value frame and commit without a pause; only
+    // the commit is answered, then the reply after it
+    EXPECT_EQ(line.Ask(Join({ValueFrame({0x80}), Command(0x03, 2)})), kAck);
     EXPECT_EQ(line.console.Unit(2).ductor, 0x80);
-    EXPECT_EQ(line.After(20), kAck);
+    EXPECT_EQ(line.After(19), Bytes{});
+    EXPECT_EQ(line.After(1), kAck);
     EXPECT_EQ(line.Ask(Command(0x0A, 2)), (Bytes{0x00, 0xFF, 0x80, 0x7F}));
 
     line.Ask(Command(0x50, 2, 0x04));
@@ -293,14 +295,99 @@ TEST(PressConsoleTest, LateOrPartialInputIsTakenAsCommands) {
     EXPECT_EQ(line.Ask(Command(0x0A, 1)).size(), 4u); // the stale half frame was dropped
 }
 
-TEST(PressConsoleTest, PacingAddsTheLineTimeOfTheFrame) {
+TEST(PressConsoleTest, PacingTakesTheLineTimeEachWay) {
     ConsoleConfig config;
     config.pacing = true;
     Line line(config);
+    constexpr std::int64_t kByte = PressConsole::kByteTimeUs;
+    const std::int64_t sent = line.nowUs;
     line.Send(Command(0x0A, 1));
-    EXPECT_EQ(line.After(4), Bytes{});
-    line.nowUs += 4 * PressConsole::kByteTimeUs - 4000;
-    EXPECT_EQ(line.After(), (Bytes{0x00, 0xFF, 0x00, 0xFF}));
+    EXPECT_FALSE(line.console.Idle());
+    // The frame is in after four characters; the answer starts a moment
+    // later and each byte is out one character time after the one before.
+    line.nowUs = sent + 4 * kByte - 1;
+    EXPECT_EQ(line.After(), Bytes{});
+    EXPECT_TRUE(line.console.Frames().empty());
+    const std::int64_t firstOut = sent + 4 * kByte + config.processingUs + kByte;
+    line.nowUs = firstOut - 1;
+    EXPECT_EQ(line.After(), Bytes{});
+    ASSERT_EQ(line.console.Frames().size(), 1u);
+    EXPECT_EQ(line.console.Frames()[0].timeUs, sent); // when its first byte began
+    line.nowUs = firstOut;
+    EXPECT_EQ(line.After(), Bytes{0x00});
+    line.nowUs = firstOut + 3 * kByte - 1;
+    EXPECT_EQ(line.After(), (Bytes{0xFF, 0x00}));
+    EXPECT_FALSE(line.console.Idle());
+    line.nowUs = firstOut + 3 * kByte;
+    EXPECT_EQ(line.After(), Bytes{0xFF});
+    EXPECT_TRUE(line.console.Idle());
+}
+
+TEST(PressConsoleTest, PacedRepliesFollowEachOtherWithoutOverlap) {
+    ConsoleConfig config;
+    config.pacing = true;
+    config.movementMs = 0;
+    Line line(config);
+    constexpr std::int64_t kByte = PressConsole::kByteTimeUs;
+    const std::int64_t sent = line.nowUs;
+    line.Send(Command(0x25, 1));
+    // acknowledgement and completion: four bytes one after another, none early
+    const std::int64_t firstOut = sent + 4 * kByte + config.processingUs + kByte;
+    const Bytes expected{0x00, 0xFF, 0x00, 0xFF};
+    for (std::size_t i = 0; i < expected.size(); ++i) {
+        SCOPED_TRACE(i);
+        line.nowUs = firstOut + static_cast<std::int64_t>(i) * kByte - 1;
+        EXPECT_EQ(line.After(), Bytes{});
+        line.nowUs += 1;
+        EXPECT_EQ(line.After(), Bytes{expected[i]});
+    }
+    EXPECT_TRUE(line.console.Idle());
+}
+
+TEST(PressConsoleTest, ReplyAfterACommitCountsFromTheAcknowledgementGoingOut) {
+    Line line;
+    line.Send(Command(0x03, 1));
+    // this side comes to send 5 ms late: the reply after the commit keeps its 20 ms
+    EXPECT_EQ(line.After(5), kAck);
+    EXPECT_EQ(line.After(19), Bytes{});
+    EXPECT_FALSE(line.console.Idle());
+    EXPECT_EQ(line.After(1), kAck);
+    EXPECT_TRUE(line.console.Idle());
+}
+
+TEST(PressConsoleTest, KeyFrameGapIsJudgedWhereItWasOnTheLine) {
+    // The frame and a command 30 ms behind it are looked at only together,
+    // as when the console's thread was held up: the gap still ends the frame.
+    Line line;
+    line.Ask(Command(0x01, 1));
+    const Bytes twenty = ValueFrame(Bytes(20, 0x33));
+    line.Send(twenty);
+    line.nowUs += 30000;
+    line.Send(Command(0x03, 1));
+    EXPECT_EQ(line.After(), Join({kAck, kAck}));
+    const std::vector<Frame> frames = line.console.Frames();
+    ASSERT_EQ(frames.size(), 3u);
+    EXPECT_TRUE(frames[1].value);
+    EXPECT_EQ(frames[1].bytes, twenty);
+    EXPECT_EQ(frames[2].bytes, Command(0x03, 1));
+    EXPECT_EQ(line.console.Unit(1).keys[19], 0x33);
+}
+
+TEST(PressConsoleTest, LateAcknowledgementAfterANewerFrameIsOnlyAStrayReply) {
+    Line line;
+    line.console.AddFault(0x09, Fault{FaultKind::Delay, 650, {}});
+    EXPECT_EQ(line.Ask(Command(0x09, 1)), Bytes{});
+    // the library gives up waiting and sends the frame again, then value and commit
+    EXPECT_EQ(line.After(510), Bytes{});
+    EXPECT_EQ(line.Ask(Command(0x09, 1)), kAck);
+    EXPECT_EQ(line.Ask(Join({ValueFrame({0x44}), Command(0x03, 1)})), kAck);
+    EXPECT_EQ(line.After(20), kAck);
+    EXPECT_EQ(line.console.Unit(1).ductor, 0x44);
+    // the held-back acknowledgement of the first frame
+    EXPECT_EQ(line.After(120), kAck);
+    EXPECT_TRUE(line.console.Idle());
+    // the next frame is a command again, not a value frame
+    EXPECT_EQ(line.Ask(Command(0x0A, 1)), (Bytes{0x00, 0xFF, 0x44, 0xBB}));
 }
 
 } // namespace
