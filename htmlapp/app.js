@@ -1203,6 +1203,9 @@
       setLinkState('offline');
       return;
     }
+    // The host keeps the flag from an earlier start (a reload after the port came
+    // back): this start opens the port again and clears the flag if it fails.
+    hostSet('isSerialOpen', 1);
     hostCall('startApp');
     state.started = true;
     if (hostGet('isSerialOpen') === false) showSerialBanner();
