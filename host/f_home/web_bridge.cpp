@@ -296,7 +296,9 @@ WebBridge::WebBridge(UiLoop& ui, Options options) : impl_(std::make_unique<Impl>
     Impl* impl = impl_.get();
     server.new_task_queue = [] { return new httplib::ThreadPool(24); };
     server.set_tcp_nodelay(true);
-    server.set_keep_alive_timeout(30);
+    // An idle kept-alive connection holds its worker until this time-out, even
+    // after stop(): a long one delays the end of the program by as much.
+    server.set_keep_alive_timeout(1);
     server.set_payload_max_length(16u << 20);
     server.set_pre_routing_handler([impl](const httplib::Request& request, httplib::Response& response) {
         if (impl->Allowed(request))
