@@ -1,20 +1,24 @@
-// tessaro-soak: press operations from several threads, presets, corrected
-// keys, synchronisation and scan requests dropped by scripted neighbours, and
-// faults injected on the line, all at once for a configurable time. Checks
-// that frames never interleave, that no request is lost, that the outgoing
-// files always parse and that memory stays flat; prints a summary and exits
-// non-zero on any failure.
+// tessaro-soak: the whole console for a configurable time: press operations
+// from several threads through the library's exports, a scripted operator's
+// page driving the host's application object, presets, corrected keys,
+// synchronisation and scan requests dropped by a scripted preset and
+// closed-loop system, and faults injected on a 9600 baud line, all at once.
+// Checks that frames of two operations never interleave, that no request is
+// lost, that the outgoing files always parse, that the page calls are sane and
+// that memory stays flat; prints a summary and exits non-zero on any failure.
+#include <algorithm>
 #include <atomic>
 #include <chrono>
 #include <cstdint>
 #include <cstdio>
 #include <cstdlib>
-#include <cstring>
 #include <filesystem>
 #include <fstream>
 #include <mutex>
 #include <optional>
 #include <random>
+#include <set>
+#include <shared_mutex>
 #include <sstream>
 #include <string>
 #include <thread>
@@ -23,6 +27,9 @@
 #include <unistd.h>
 
 #include "exchange/xml_node.h"
+#include "line_check.h"
+#include "page_session.h"
+#include "scripted_exchange.h"
 #include "simulated_console.h"
 #include "tessaro.h"
 
@@ -30,32 +37,45 @@ namespace {
 
 namespace fs = std::filesystem;
 using Clock = std::chrono::steady_clock;
+using std::chrono::milliseconds;
+
+constexpr int kUnits = 4;
+constexpr int kKeys = 24;
+constexpr int kMovementMs = 300;
+// Mean resident memory of the last quarter of the run over that of the first.
+constexpr long kMemoryGrowthLimitKb = 4 * 1024;
+// The console's record of bytes is emptied this often (the frames are taken every check).
+constexpr auto kRecordClear = std::chrono::seconds(20);
 
 struct Options {
     double minutes = 10;
     int threads = 3;
     int faultEverySeconds = 5;
     unsigned seed = 1;
-    std::string keep; // folder to keep the run's files in (else a removed temporary one)
+    std::string keep;  // folder to keep the run's files in (else a removed temporary one)
+    std::string trace; // file for the console's trace, every frame and the soak's own steps
 };
 
-struct Counters {
-    std::atomic<long> operations{0};
-    std::atomic<long> failedOperations{0};
-    std::atomic<long> events{0};
-    std::atomic<long> frames{0};
-    std::atomic<long> badFrames{0};
-    std::atomic<long> faults{0};
-    std::atomic<long> outgoingChecks{0};
-    std::atomic<long> unparsable{0};
-    long dropped[4] = {0, 0, 0, 0}; // job, corrected keys, synchronise, scan
-};
-
-Counters counters;
-std::atomic<bool> running{true};
-
-void TSR_CALL OnEvent(std::int32_t, std::int32_t, std::int32_t) {
-    counters.events.fetch_add(1, std::memory_order_relaxed);
+bool ParseArgs(int argc, char** argv, Options& o) {
+    for (int i = 1; i < argc; ++i) {
+        const std::string a = argv[i];
+        const bool more = i + 1 < argc;
+        if (a == "--minutes" && more)
+            o.minutes = std::atof(argv[++i]);
+        else if (a == "--threads" && more)
+            o.threads = std::max(0, std::atoi(argv[++i]));
+        else if (a == "--fault-every" && more)
+            o.faultEverySeconds = std::max(1, std::atoi(argv[++i]));
+        else if (a == "--seed" && more)
+            o.seed = static_cast<unsigned>(std::atoi(argv[++i]));
+        else if (a == "--keep" && more)
+            o.keep = argv[++i];
+        else if (a == "--trace" && more)
+            o.trace = argv[++i];
+        else
+            return false;
+    }
+    return o.minutes > 0;
 }
 
 std::string ReadAll(const fs::path& path) {
@@ -63,53 +83,6 @@ std::string ReadAll(const fs::path& path) {
     std::stringstream text;
     text << in.rdbuf();
     return text.str();
-}
-
-// Written beside and renamed, as a careful producer does; or, now and then,
-// written in place in pieces, as a careless one does.
-void Drop(const fs::path& path, const std::string& text, bool slowly) {
-    if (slowly) {
-        std::ofstream out(path, std::ios::binary);
-        const std::size_t half = text.size() / 2;
-        out.write(text.data(), static_cast<std::streamsize>(half));
-        out.flush();
-        std::this_thread::sleep_for(std::chrono::milliseconds(80));
-        out.write(text.data() + half, static_cast<std::streamsize>(text.size() - half));
-        return;
-    }
-    const fs::path temp = path.parent_path() / (".drop-" + path.filename().string());
-    std::ofstream(temp, std::ios::binary) << text;
-    fs::rename(temp, path);
-}
-
-bool WaitAbsent(const fs::path& path, int seconds) {
-    const auto end = Clock::now() + std::chrono::seconds(seconds);
-    while (fs::exists(path)) {
-        if (Clock::now() > end)
-            return false;
-        std::this_thread::sleep_for(std::chrono::milliseconds(20));
-    }
-    return true;
-}
-
-std::string Profile(std::mt19937& random) {
-    std::string zones;
-    for (int i = 0; i < 24; ++i)
-        zones += std::to_string(std::uniform_int_distribution<>(0, 100)(random) / 100.0).substr(0, 4) + " ";
-    std::string units;
-    const char* names[] = {"Black", "Cyan", "Magenta", "Yellow"};
-    for (const char* name : names)
-        units += std::string("<InkZoneProfile Separation=\"") + name + "\" ZoneSettingsX=\"" + zones +
-                 "\" mr:InkSweep=\"" + std::to_string(std::uniform_int_distribution<>(0, 100)(random)) +
-                 "\"/>";
-    return "<?xml version=\"1.0\" encoding=\"UTF-8\"?>\n<JDF ID=\"n1\" Type=\"ProcessGroup\" "
-           "xmlns=\"http://www.CIP4.org/JDFSchema_1_1\" "
-           "xmlns:mr=\"http://www.example.com/schema/press-maker\">"
-           "<ResourcePool><InkZoneProfile Class=\"Parameter\" ID=\"r1\"><InkZoneProfile "
-           "SignatureName=\"SIG1\">"
-           "<InkZoneProfile SheetName=\"S1\"><InkZoneProfile Side=\"Front\">" +
-           units +
-           "</InkZoneProfile></InkZoneProfile></InkZoneProfile></InkZoneProfile></ResourcePool></JDF>\n";
 }
 
 bool Parses(const std::string& text) {
@@ -122,32 +95,141 @@ bool Parses(const std::string& text) {
            text.find_first_not_of(" \t\r\n", *end) == std::string::npos;
 }
 
-long RssKb() {
-    std::ifstream statm("/proc/self/statm");
-    long pages = 0, resident = 0;
-    statm >> pages >> resident;
-    return resident * (::sysconf(_SC_PAGESIZE) / 1024);
+// Resident memory from /proc/self/status, in kB.
+long ResidentKb() {
+    std::ifstream status("/proc/self/status");
+    std::string line;
+    while (std::getline(status, line))
+        if (line.rfind("VmRSS:", 0) == 0)
+            return std::atol(line.c_str() + 6);
+    return 0;
 }
 
-bool ParseArgs(int argc, char** argv, Options& o) {
-    for (int i = 1; i < argc; ++i) {
-        const std::string a = argv[i];
-        const bool more = i + 1 < argc;
-        if (a == "--minutes" && more)
-            o.minutes = std::atof(argv[++i]);
-        else if (a == "--threads" && more)
-            o.threads = std::max(1, std::atoi(argv[++i]));
-        else if (a == "--fault-every" && more)
-            o.faultEverySeconds = std::max(1, std::atoi(argv[++i]));
-        else if (a == "--seed" && more)
-            o.seed = static_cast<unsigned>(std::atoi(argv[++i]));
-        else if (a == "--keep" && more)
-            o.keep = argv[++i];
-        else
-            return false;
-    }
-    return o.minutes > 0;
+double Mean(const std::vector<long>& v, std::size_t from, std::size_t to) {
+    if (to <= from)
+        return 0;
+    double sum = 0;
+    for (std::size_t i = from; i < to; ++i)
+        sum += static_cast<double>(v[i]);
+    return sum / static_cast<double>(to - from);
 }
+
+// Events before the host's start; from then on they go to the host.
+void TSR_CALL OnEvent(std::int32_t, std::int32_t, std::int32_t) {}
+
+// Press operations straight through the exports, as a second program on the
+// library would make them.
+class Operator {
+public:
+    Operator(unsigned seed, const std::atomic<bool>& running) : random_(seed), running_(running) {}
+
+    void Run(std::atomic<long>& operations, std::atomic<long>& failed) {
+        while (running_) {
+            const int r = One();
+            operations++;
+            if (r != 0)
+                failed++;
+            std::this_thread::sleep_for(milliseconds(Between(0, 400)));
+        }
+    }
+
+private:
+    int Between(int low, int high) { return std::uniform_int_distribution<>(low, high)(random_); }
+
+    int One() {
+        const int unit = Between(1, kUnits);
+        std::int32_t keys[kKeys];
+        std::int32_t a = 0, b = 0, c = 0;
+        std::uint8_t flags = 0;
+        switch (Between(0, 9)) {
+        case 0:
+            return TSR_GetKeys(unit, keys, kKeys);
+        case 1:
+            for (std::int32_t& k : keys)
+                k = Between(0, 255);
+            return TSR_SetNewKey_Absolute(unit, keys, kKeys);
+        case 2:
+            return TSR_SetNewDuctor_Absolute(unit, Between(0, 100));
+        case 3:
+            return TSR_GetDuctor(unit, &a);
+        case 4:
+            return TSR_WorkingPosition(unit);
+        case 5:
+            return TSR_GetInfo(unit, &a, &b, &c, &flags);
+        case 6:
+            return TSR_SetNewKey_Relative(unit, Between(-5, 5));
+        case 7:
+            return TSR_GetDuctorCycle(unit, &a);
+        case 8:
+            return TSR_SetNewDuctorCycle_Absolute(unit, Between(0, 1) ? 2 : 3);
+        default:
+            return TSR_ZeroPosition(unit);
+        }
+    }
+
+    std::mt19937 random_;
+    const std::atomic<bool>& running_;
+};
+
+// Lines for the --trace file, stamped with the milliseconds since the console
+// started (the console's own lines carry its stamps already).
+class TraceFile {
+public:
+    explicit TraceFile(const std::string& path) : start_(Clock::now()) {
+        if (!path.empty())
+            file_ = std::fopen(path.c_str(), "w");
+    }
+    ~TraceFile() {
+        if (file_)
+            std::fclose(file_);
+    }
+    TraceFile(const TraceFile&) = delete;
+    TraceFile& operator=(const TraceFile&) = delete;
+
+    bool On() const { return file_ != nullptr; }
+    void Raw(const std::string& line) {
+        if (!file_)
+            return;
+        std::lock_guard lock(mutex_);
+        std::fprintf(file_, "%s\n", line.c_str());
+    }
+    void Note(const std::string& text) {
+        if (!file_)
+            return;
+        char stamp[32];
+        std::snprintf(stamp, sizeof stamp, "%10.3f ",
+                      std::chrono::duration<double, std::milli>(Clock::now() - start_).count());
+        Raw(stamp + ("soak: " + text));
+    }
+
+private:
+    const Clock::time_point start_;
+    std::mutex mutex_;
+    std::FILE* file_ = nullptr;
+};
+
+// Fault notes of the console (its trace lines end in "(fault)"), with the
+// console's time stamp in milliseconds in front.
+class FaultNotes {
+public:
+    void Trace(const std::string& line) {
+        if (line.find("(fault)") == std::string::npos)
+            return;
+        const double ms = std::atof(line.c_str());
+        std::lock_guard lock(mutex_);
+        times_.push_back(static_cast<std::int64_t>(ms * 1000.0));
+    }
+    std::vector<std::int64_t> Take() {
+        std::lock_guard lock(mutex_);
+        std::vector<std::int64_t> taken;
+        taken.swap(times_);
+        return taken;
+    }
+
+private:
+    std::mutex mutex_;
+    std::vector<std::int64_t> times_;
+};
 
 } // namespace
 
@@ -155,14 +237,15 @@ int main(int argc, char** argv) {
     Options o;
     if (!ParseArgs(argc, argv, o)) {
         std::fprintf(stderr, "usage: tessaro-soak [--minutes M] [--threads N] [--fault-every S] [--seed N] "
-                             "[--keep DIR]\n");
+                             "[--keep DIR] [--trace FILE]\n");
         return 2;
     }
     const fs::path root = o.keep.empty()
                               ? fs::temp_directory_path() / ("tessaro-soak-" + std::to_string(::getpid()))
-                              : fs::path(o.keep);
+                              : fs::absolute(o.keep);
     for (const char* f : {"preset", "keysIn", "keysOut", "scanIn", "scanOut", "commands", "logs", "current"})
         fs::create_directories(root / f);
+    // The host's storage folder: the library's configuration is its Tessaro.ini.
     const fs::path ini = root / "Tessaro.ini";
     std::ofstream(ini, std::ios::binary)
         << "[GENERAL]\r\nPathPresetRCV=" << (root / "preset").string()
@@ -171,16 +254,26 @@ int main(int argc, char** argv) {
         << "\r\nPathLoopScanRCV=" << (root / "scanIn").string()
         << "\r\nPathLoopScanSND=" << (root / "scanOut").string()
         << "\r\nPathCommands=" << (root / "commands").string() << "\r\nPathLogs=" << (root / "logs").string()
-        << "\r\nPathCurrentJob=" << (root / "current").string()
-        << "\r\nCOM1=1\r\nUnitNumber=4\r\nKeysNumber=24\r\nPerfector=4\r\nDuctorCycle=2\r\nPresetActive="
-           "1\r\n";
+        << "\r\nPathCurrentJob=" << (root / "current").string() << "\r\nCOM1=1\r\nUnitNumber=" << kUnits
+        << "\r\nKeysNumber=" << kKeys << "\r\nPerfector=" << kUnits
+        << "\r\nDuctorCycle=2\r\nPresetActive=1\r\n";
 
+    FaultNotes faultNotes;
+    TraceFile trace(o.trace);
+    if (!o.trace.empty() && !trace.On()) {
+        std::fprintf(stderr, "cannot write %s\n", o.trace.c_str());
+        return 2;
+    }
     tsr::sim::SimOptions simOptions;
-    simOptions.console.units = 4;
-    simOptions.console.keys = 24;
-    simOptions.console.movementMs = 300;
+    simOptions.console.units = kUnits;
+    simOptions.console.keys = kKeys;
+    simOptions.console.movementMs = kMovementMs;
     simOptions.console.pacing = true;
     simOptions.linkFolder = (root / "ports").string();
+    simOptions.trace = [&faultNotes, &trace](const std::string& line) {
+        faultNotes.Trace(line);
+        trace.Raw(line);
+    };
     tsr::sim::SimulatedConsole console(simOptions);
     ::setenv("TESSARO_SERIAL_DIR", console.LinkFolder().c_str(), 1);
     if (TSR_Init(1, ini.string().c_str(), &OnEvent, 0) != 0) {
@@ -190,102 +283,32 @@ int main(int argc, char** argv) {
     TSR_INI_SetConnectPSX(1);
     TSR_INI_SetConnectLPX(1);
 
+    std::shared_mutex exchangeQuiet;
+    PageSession::Options pageOptions;
+    pageOptions.programFolder = TSR_SOAK_PROGRAM_FOLDER;
+    pageOptions.storage = root;
+    pageOptions.units = kUnits;
+    pageOptions.keys = kKeys;
+    pageOptions.seed = o.seed * 7 + 4;
+    if (trace.On())
+        pageOptions.note = [&trace](const std::string& text) { trace.Note(text); };
+    PageSession page(pageOptions, exchangeQuiet);
+    page.Open(); // the host's start: the library now runs with the host's event callback
+    ScriptedExchange exchange(
+        {root / "preset", root / "keysIn", root / "commands", root / "scanIn", root / "scanOut"}, o.seed,
+        exchangeQuiet, [&trace](const std::string& text) { trace.Note(text); });
+
     const auto start = Clock::now();
-    const auto end = start + std::chrono::milliseconds(static_cast<long>(o.minutes * 60000));
-    std::mutex requestGuard; // a synchronisation or scan never lands beside a fresh job
+    const auto end = start + milliseconds(static_cast<long>(o.minutes * 60000));
+    std::atomic<bool> running{true};
+    std::atomic<long> operations{0}, failedOperations{0}, faults{0};
     std::vector<std::thread> threads;
-
-    // Operators on several worker tasks.
     for (int t = 0; t < o.threads; ++t)
-        threads.emplace_back([t, &o] {
-            std::mt19937 random(o.seed * 100 + static_cast<unsigned>(t));
-            std::int32_t keys[24];
-            std::int32_t value = 0;
-            while (running) {
-                const int unit = std::uniform_int_distribution<>(1, 4)(random);
-                int r = 0;
-                switch (std::uniform_int_distribution<>(0, 5)(random)) {
-                case 0:
-                    r = TSR_GetKeys(unit, keys, 24);
-                    break;
-                case 1:
-                    for (std::int32_t& k : keys)
-                        k = std::uniform_int_distribution<>(0, 255)(random);
-                    r = TSR_SetNewKey_Absolute(unit, keys, 24);
-                    break;
-                case 2:
-                    r = TSR_SetNewDuctor_Absolute(unit, std::uniform_int_distribution<>(0, 100)(random));
-                    break;
-                case 3:
-                    r = TSR_GetDuctor(unit, &value);
-                    break;
-                case 4:
-                    r = TSR_WorkingPosition(unit);
-                    break;
-                case 5: {
-                    std::int32_t a = 0, b = 0, c = 0;
-                    std::uint8_t flags = 0;
-                    r = TSR_GetInfo(unit, &a, &b, &c, &flags);
-                    break;
-                }
-                }
-                counters.operations++;
-                if (r != 0)
-                    counters.failedOperations++;
-                std::this_thread::sleep_for(
-                    std::chrono::milliseconds(std::uniform_int_distribution<>(0, 400)(random)));
-            }
+        threads.emplace_back([&, t] {
+            Operator(o.seed * 100 + static_cast<unsigned>(t), running).Run(operations, failedOperations);
         });
-
-    // The preset system.
-    threads.emplace_back([&] {
-        std::mt19937 random(o.seed * 7 + 1);
-        while (running) {
-            std::this_thread::sleep_for(
-                std::chrono::milliseconds(std::uniform_int_distribution<>(2000, 6000)(random)));
-            if (!running)
-                break;
-            std::lock_guard lock(requestGuard);
-            const fs::path job = root / "preset" / "job.xml";
-            if (!WaitAbsent(job, 60))
-                continue;
-            Drop(job, Profile(random), std::uniform_int_distribution<>(0, 3)(random) == 0);
-            counters.dropped[0]++;
-            WaitAbsent(job, 60);
-        }
-    });
-
-    // The closed-loop system: corrected keys, synchronisation, scans; it takes
-    // the released scans and the key files away as it reads them.
-    threads.emplace_back([&] {
-        std::mt19937 random(o.seed * 7 + 2);
-        while (running) {
-            std::this_thread::sleep_for(
-                std::chrono::milliseconds(std::uniform_int_distribution<>(1000, 4000)(random)));
-            if (!running)
-                break;
-            const int what = std::uniform_int_distribution<>(0, 2)(random);
-            if (what == 0) {
-                const fs::path keysFile = root / "keysIn" / "NewInkKeys.xml";
-                if (!WaitAbsent(keysFile, 60))
-                    continue;
-                Drop(keysFile, Profile(random), std::uniform_int_distribution<>(0, 3)(random) == 0);
-                counters.dropped[1]++;
-                continue;
-            }
-            // Not within seconds of a job: such a request is dropped on purpose.
-            std::lock_guard lock(requestGuard);
-            const fs::path request =
-                what == 1 ? root / "commands" / "Synchronize.xml" : root / "scanIn" / "Scan.xml";
-            if (!WaitAbsent(request, 60))
-                continue;
-            Drop(request, "<?xml version=\"1.0\"?><JMF/>", false);
-            counters.dropped[what == 1 ? 2 : 3]++;
-            WaitAbsent(request, 60);
-            std::error_code ec;
-            fs::remove(root / "scanOut" / "Scan.xml", ec);
-        }
-    });
+    page.StartScript();
+    exchange.Start();
 
     // Faults on the line now and then.
     threads.emplace_back([&] {
@@ -293,97 +316,160 @@ int main(int argc, char** argv) {
         const tsr::sim::FaultKind kinds[] = {tsr::sim::FaultKind::NoAnswer, tsr::sim::FaultKind::BadAnswer,
                                              tsr::sim::FaultKind::ShortAnswer,
                                              tsr::sim::FaultKind::StrayBytes, tsr::sim::FaultKind::Delay};
+        auto next = Clock::now();
         while (running) {
-            std::this_thread::sleep_for(std::chrono::seconds(o.faultEverySeconds));
+            next += std::chrono::seconds(o.faultEverySeconds);
+            while (running && Clock::now() < next)
+                std::this_thread::sleep_for(milliseconds(50));
             if (!running)
                 break;
             tsr::sim::Fault f;
             f.kind = kinds[std::uniform_int_distribution<>(0, 4)(random)];
             f.delayMs = std::uniform_int_distribution<>(0, 700)(random);
             console.AddFault(tsr::sim::kAnyFrame, f, 1);
-            counters.faults++;
+            faults++;
         }
     });
 
-    // The checker: frames, outgoing files, memory.
-    long rssAfterWarmUp = 0, rssMax = 0;
-    const auto warmUp = start + (end - start) / 5;
+    // The checker: the line, the outgoing files, memory.
+    LineCheck line({kUnits, kKeys, kMovementMs});
+    long outgoingChecks = 0, unparsable = 0;
+    std::vector<long> resident;
+    auto lastClear = Clock::now();
+    auto nextSample = Clock::now();
     auto takeFrames = [&] {
-        for (const tsr::sim::Frame& f : console.Frames()) {
-            counters.frames++;
-            if (!f.checksumOk)
-                counters.badFrames++;
+        for (std::int64_t t : faultNotes.Take())
+            line.FaultAt(t);
+        std::vector<tsr::sim::Frame> frames;
+        console.Update([&frames](tsr::sim::PressConsole& c) {
+            frames = c.Frames();
+            c.ClearFrames();
+        });
+        line.Take(frames);
+        for (const tsr::sim::Frame& frame : frames)
+            trace.Raw(LineCheck::Describe(frame) + " (frame)");
+        if (Clock::now() - lastClear >= kRecordClear) {
+            // Frames taken between the two looks would be lost with the bytes.
+            console.ClearRecord();
+            line.Break();
+            lastClear = Clock::now();
         }
-        console.ClearRecord();
     };
+    const fs::path outgoing[] = {root / "keysOut" / "InkKeys.xml", root / "keysOut" / "InkKeys_DC.xml",
+                                 root / "commands" / "statusTessaro.xml"};
     while (Clock::now() < end) {
-        std::this_thread::sleep_for(std::chrono::seconds(1));
+        std::this_thread::sleep_for(milliseconds(250));
         takeFrames();
-        for (const fs::path& out : {root / "keysOut" / "InkKeys.xml", root / "keysOut" / "InkKeys_DC.xml",
-                                    root / "commands" / "statusTessaro.xml"}) {
+        for (const fs::path& out : outgoing) {
             if (!fs::exists(out))
                 continue;
-            counters.outgoingChecks++;
+            ++outgoingChecks;
             if (!Parses(ReadAll(out))) {
-                counters.unparsable++;
+                ++unparsable;
                 std::fprintf(stderr, "unparsable: %s\n", out.c_str());
             }
         }
-        const long rss = RssKb();
-        if (Clock::now() >= warmUp && rssAfterWarmUp == 0)
-            rssAfterWarmUp = rss;
-        rssMax = std::max(rssMax, rss);
+        if (Clock::now() >= nextSample) {
+            resident.push_back(ResidentKb());
+            nextSample += std::chrono::seconds(1);
+        }
     }
     running = false;
     for (std::thread& t : threads)
         t.join();
-    // Let the watcher finish what lies in the folders.
-    for (const fs::path& request : {root / "preset" / "job.xml", root / "keysIn" / "NewInkKeys.xml",
-                                    root / "commands" / "Synchronize.xml", root / "scanIn" / "Scan.xml"})
-        WaitAbsent(request, 60);
+    exchange.Stop();
+    page.Close();
     std::this_thread::sleep_for(std::chrono::seconds(1));
     takeFrames();
-    const long rssEnd = RssKb();
+    for (std::int64_t t : faultNotes.Take())
+        line.FaultAt(t);
+    line.Flush();
+    const double minutes = std::chrono::duration<double>(Clock::now() - start).count() / 60.0;
 
-    // Every request is backed up as it is handled.
-    const char* roles[] = {"job.xml", "newInkKeys.xml", "Synch.xml", "Scan.xml"};
-    long handled[4] = {0, 0, 0, 0};
+    // Every request is backed up as it is handled: some backup holds its whole text.
+    std::set<std::string> backups, identities;
     for (const auto& entry : fs::directory_iterator(root / "logs")) {
-        const std::string name = entry.path().filename().string();
-        for (int i = 0; i < 4; ++i) {
-            const std::string role = roles[i];
-            if (name.size() > role.size() && name.compare(name.size() - role.size(), role.size(), role) == 0)
-                handled[i]++;
+        if (!entry.is_regular_file())
+            continue;
+        const std::string text = ReadAll(entry.path());
+        for (const std::string& identity : ScriptedExchange::Identities(text))
+            identities.insert(identity);
+        backups.insert(text);
+    }
+    long dropped[ScriptedExchange::kKinds] = {}, handled[ScriptedExchange::kKinds] = {};
+    long lost = 0, inPart = 0;
+    for (int k = 0; k < ScriptedExchange::kKinds; ++k) {
+        for (const ScriptedExchange::Request& r : exchange.Dropped(static_cast<ScriptedExchange::Kind>(k))) {
+            ++dropped[k];
+            if (backups.count(r.text)) {
+                ++handled[k];
+            } else if (identities.count(r.identity)) {
+                ++inPart;
+                std::fprintf(stderr, "backed up only in part: %s\n", r.identity.c_str());
+            } else {
+                ++lost;
+                std::fprintf(stderr, "lost: %s\n", r.identity.c_str());
+            }
         }
     }
-    long lost = 0;
-    for (int i = 0; i < 4; ++i)
-        lost += std::max(0L, counters.dropped[i] - handled[i]);
-    const long rssGrowthKb = rssAfterWarmUp > 0 ? rssEnd - rssAfterWarmUp : 0;
-    const bool memoryFlat = rssGrowthKb < 16 * 1024;
 
-    std::printf("soak: %.1f minutes, %d operator threads, console at 9600 baud\n",
-                std::chrono::duration<double>(Clock::now() - start).count() / 60.0, o.threads);
-    std::printf("operations        %ld (%ld not 0, faults injected %ld)\n", counters.operations.load(),
-                counters.failedOperations.load(), counters.faults.load());
-    std::printf("events            %ld\n", counters.events.load());
-    std::printf("frames            %ld (bad checksum or interleaved: %ld)\n", counters.frames.load(),
-                counters.badFrames.load());
-    std::printf("requests dropped  job %ld, keys %ld, synchronise %ld, scan %ld\n", counters.dropped[0],
-                counters.dropped[1], counters.dropped[2], counters.dropped[3]);
-    std::printf("requests handled  job %ld, keys %ld, synchronise %ld, scan %ld\n", handled[0], handled[1],
+    const std::size_t quarter = resident.size() / 4;
+    const double firstQuarterKb = Mean(resident, 0, quarter);
+    const double lastQuarterKb = Mean(resident, resident.size() - quarter, resident.size());
+    const long growthKb = static_cast<long>(lastQuarterKb - firstQuarterKb);
+    const bool memoryFlat = quarter > 0 && growthKb <= kMemoryGrowthLimitKb;
+
+    const PageSession::Stats host = page.stats();
+    const bool bugReport = fs::exists(root / "bugreport.txt");
+    const bool eventsMatch = host.progressCalls == host.unitProgressEvents;
+    const bool hostOk = host.refused == 0 && host.stalled == 0 && host.badPageCalls == 0 &&
+                        host.badMessages == 0 && host.unexpectedErrors == 0 && host.portClosed == 0 &&
+                        !bugReport && eventsMatch && host.hostCalls > 0;
+
+    for (const std::string& report : line.Reports())
+        std::fprintf(stderr, "line: %s", report.c_str());
+    for (const std::string& report : page.Reports())
+        std::fprintf(stderr, "page: %s\n", report.c_str());
+
+    std::printf("soak: %.1f minutes, %d operator threads and a page session, console at 9600 baud, a fault "
+                "every %d s\n",
+                minutes, o.threads, o.faultEverySeconds);
+    std::printf("library operations  %ld (%ld not 0)\n", operations.load(), failedOperations.load());
+    std::printf("host operations     %ld host object calls (%ld refused, %ld unanswered), %ld page starts\n",
+                host.hostCalls, host.refused, host.stalled, host.reloads + 1);
+    std::printf("page calls          %ld (%ld not sane), %ld unit progress for %ld unit events (%s)\n",
+                host.pageCalls, host.badPageCalls, host.progressCalls, host.unitProgressEvents,
+                eventsMatch ? "all" : "MISMATCH");
+    std::printf(
+        "messages            %ld read (%ld unit events, %ld not sane, %ld error reports, port closed %ld)\n",
+        host.messages, host.unitEvents, host.badMessages, host.unexpectedErrors + (bugReport ? 1 : 0),
+        host.portClosed);
+    std::printf("press waits         %ld page operations not started within %ld s\n", host.unstarted,
+                static_cast<long>(PageSession::kStartWait.count()));
+    std::printf("frames              %ld in %ld transactions, interleaved or broken: %ld\n", line.Frames(),
+                line.Transactions(), line.Violations());
+    std::printf(
+        "after faults        %ld frames judged leniently, %ld out of step in %ld episodes (longest %.1f s)\n",
+        line.Lenient(), line.AfterFaults(), line.Episodes(),
+        static_cast<double>(line.LongestEpisodeUs()) / 1e6);
+    std::printf("faults injected     %ld\n", faults.load());
+    std::printf("requests dropped    job %ld, keys %ld, synchronise %ld, scan %ld\n", dropped[0], dropped[1],
+                dropped[2], dropped[3]);
+    std::printf("requests handled    job %ld, keys %ld, synchronise %ld, scan %ld\n", handled[0], handled[1],
                 handled[2], handled[3]);
-    std::printf("lost              %ld\n", lost);
-    std::printf("outgoing checks   %ld (unparsable %ld)\n", counters.outgoingChecks.load(),
-                counters.unparsable.load());
-    std::printf("memory            %ld kB after warm-up, %ld kB at the end, %ld kB at most (%s)\n",
-                rssAfterWarmUp, rssEnd, rssMax, memoryFlat ? "flat" : "GROWING");
+    std::printf("backed up in part   %ld\n", inPart);
+    std::printf("lost                %ld\n", lost);
+    std::printf("outgoing files      %ld checks (unparsable %ld)\n", outgoingChecks, unparsable);
+    std::printf(
+        "memory              %.0f kB first quarter, %.0f kB last quarter, growth %ld kB (limit %ld kB): %s\n",
+        firstQuarterKb, lastQuarterKb, growthKb, kMemoryGrowthLimitKb, memoryFlat ? "flat" : "GROWING");
 
     if (o.keep.empty()) {
         std::error_code ec;
         fs::remove_all(root, ec);
     }
-    const bool ok = lost == 0 && counters.badFrames == 0 && counters.unparsable == 0 && memoryFlat;
+    const bool ok = lost == 0 && inPart == 0 && line.Violations() == 0 && unparsable == 0 && memoryFlat &&
+                    hostOk && operations > 0 && line.Frames() > 0;
     std::printf("%s\n", ok ? "soak passed" : "soak FAILED");
     return ok ? 0 : 1;
 }
