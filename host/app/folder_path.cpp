@@ -63,14 +63,3 @@ bool CreateFolderPathIgnoringCase(const std::string& text) {
     }
     return true;
 }
-
-std::string DoubleBackslashes(const std::string& text) {
-    std::string out;
-    out.reserve(text.size());
-    for (char c : text) {
-        out += c;
-        if (c == '\\')
-            out += '\\';
-    }
-    return out;
-}

@@ -11,6 +11,3 @@ std::filesystem::path ConfiguredFolder(const std::string& text);
 // letter case is used as it is, so that "memory" and the library's "Memory"
 // stay one folder. False when a folder could not be made.
 bool CreateFolderPathIgnoringCase(const std::string& text);
-
-// Every "\" doubled, as folder texts travel to the page.
-std::string DoubleBackslashes(const std::string& text);

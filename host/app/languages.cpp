@@ -76,5 +76,8 @@ LanguagesObject ReadLanguages(const fs::path& localeFolder) {
             name.erase(json, 5);
         PutAtPath(result.object, name + ".translation", std::move(*parsed));
     }
+    // The texts travel in a single-quoted script string; "'" of the files is
+    // "|" already, but escapes and file names may still hold one.
+    result.object = ShieldTextsForScriptString(result.object);
     return result;
 }

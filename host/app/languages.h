@@ -8,7 +8,8 @@
 
 struct LanguagesObject {
     // One member per locale file, {"translation": <its content>} below the
-    // file's name with ".json" taken out, each "." opening an object.
+    // file's name with ".json" taken out, each "." opening an object; its
+    // texts shielded for the script string (ShieldTextsForScriptString).
     JsonValue object = JsonValue::object();
     // A message per file that could not be read or parsed; such a file adds
     // no member.

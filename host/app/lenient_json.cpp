@@ -445,6 +445,41 @@ void Write(std::string& out, const JsonValue& value, JsonEscaping escaping) {
 
 } // namespace
 
+std::string ShieldForScriptString(const std::string& text) {
+    std::string out;
+    out.reserve(text.size());
+    for (char c : text) {
+        const auto u = static_cast<unsigned char>(c);
+        if (c == '\\' || c == '"') {
+            out += '\\';
+            out += c;
+        } else if (u < 32 || c == '\'') {
+            AppendUnit(out, u);
+        } else {
+            out += c;
+        }
+    }
+    return out;
+}
+
+JsonValue ShieldTextsForScriptString(const JsonValue& value) {
+    if (value.is_string())
+        return ShieldForScriptString(value.get_ref<const std::string&>());
+    if (value.is_array()) {
+        JsonValue out = JsonValue::array();
+        for (const auto& element : value)
+            out.push_back(ShieldTextsForScriptString(element));
+        return out;
+    }
+    if (value.is_object()) {
+        JsonValue out = JsonValue::object();
+        for (const auto& [name, member] : value.items())
+            out[ShieldForScriptString(name)] = ShieldTextsForScriptString(member);
+        return out;
+    }
+    return value;
+}
+
 std::optional<JsonValue> ParseLenientJson(std::string_view text) {
     return Reader(text).Document();
 }

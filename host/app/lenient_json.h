@@ -26,6 +26,16 @@ enum class JsonEscaping {
     Minimal,
 };
 
+// A text prepared for a JSON text that travels inside a single-quoted script
+// string ("App.loadSettings('%s')"): the script engine reads that string
+// before the page parses the JSON, so "\" and '"' get a backslash of their
+// own, and control characters and "'" become \u escapes that reach the JSON
+// reader whole. Texts without these characters stay as they are; "\" alone
+// is doubled, as folder texts travel.
+std::string ShieldForScriptString(const std::string& text);
+// The same for every text and member name inside a value.
+JsonValue ShieldTextsForScriptString(const JsonValue& value);
+
 // Compact JSON: no blanks or line breaks between tokens. Texts are UTF-8; a
 // byte that is no part of a UTF-8 sequence counts as U+FFFD under Full.
 std::string WriteJson(const JsonValue& value, JsonEscaping escaping);

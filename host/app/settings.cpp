@@ -107,16 +107,16 @@ JsonValue SettingsObject(const SettingsValues& s) {
     o["ductorcycle"] = s.ductorcycle;
     o["preset"] = s.preset;
     o["loop"] = s.loop;
-    o["preset_input"] = DoubleBackslashes(s.preset_input);
-    o["loop_keys_input"] = DoubleBackslashes(s.loop_keys_input);
-    o["loop_keys_output"] = DoubleBackslashes(s.loop_keys_output);
-    o["loop_scan_input"] = DoubleBackslashes(s.loop_scan_input);
-    o["loop_scan_output"] = DoubleBackslashes(s.loop_scan_output);
-    o["loop_commands"] = DoubleBackslashes(s.loop_commands);
+    o["preset_input"] = ShieldForScriptString(s.preset_input);
+    o["loop_keys_input"] = ShieldForScriptString(s.loop_keys_input);
+    o["loop_keys_output"] = ShieldForScriptString(s.loop_keys_output);
+    o["loop_scan_input"] = ShieldForScriptString(s.loop_scan_input);
+    o["loop_scan_output"] = ShieldForScriptString(s.loop_scan_output);
+    o["loop_commands"] = ShieldForScriptString(s.loop_commands);
     o["perfector"] = s.perfector;
-    o["current_job_path"] = DoubleBackslashes(s.current_job_path);
-    o["log_path"] = DoubleBackslashes(s.log_path);
-    o["language"] = s.language.empty() ? std::string("en") : s.language;
+    o["current_job_path"] = ShieldForScriptString(s.current_job_path);
+    o["log_path"] = ShieldForScriptString(s.log_path);
+    o["language"] = ShieldForScriptString(s.language.empty() ? std::string("en") : s.language);
     return o;
 }
 

@@ -30,8 +30,9 @@ struct SettingsValues {
 // The settings as the library holds them now, with folder texts as stored.
 SettingsValues ReadLibrarySettings();
 
-// The object sent to the page: folder texts with every "\" doubled, "en" for
-// an empty language.
+// The object sent to the page inside a single-quoted script string: folder
+// texts with every "\" doubled, "en" for an empty language; the texts
+// shielded so that the page reads them as they are (ShieldForScriptString).
 JsonValue SettingsObject(const SettingsValues& settings);
 
 // Reads the page's settings text leniently. Nothing when it is not a JSON
