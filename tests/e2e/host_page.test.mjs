@@ -3,10 +3,10 @@
 // host's window-level handling of console messages, keys and the context menu.
 import assert from 'node:assert/strict';
 import { mkdirSync } from 'node:fs';
-import { join } from 'node:path';
+import { join, resolve } from 'node:path';
 import { browserTest, startHost, tempFolder, until, waitShown } from './lib/host.mjs';
 
-const PAGE = process.env.TSR_TEST_PAGE;
+const PAGE = process.env.TSR_TEST_PAGE && resolve(process.env.TSR_TEST_PAGE);
 if (!PAGE) throw new Error('TSR_TEST_PAGE must name the test page folder');
 
 // A host serving the test page, with storage in a fresh folder and no serial

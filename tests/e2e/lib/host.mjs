@@ -4,11 +4,11 @@ import assert from 'node:assert/strict';
 import { spawn } from 'node:child_process';
 import { mkdtempSync, mkdirSync, readdirSync, rmSync } from 'node:fs';
 import { tmpdir } from 'node:os';
-import { join } from 'node:path';
+import { join, resolve as resolvePath } from 'node:path';
 import { after, test } from 'node:test';
 import { chromium } from 'playwright-core';
 
-export const HOST = process.env.TSR_HOST;
+export const HOST = process.env.TSR_HOST && resolvePath(process.env.TSR_HOST);
 export const CHROMIUM = process.env.TSR_CHROMIUM || '/usr/bin/chromium';
 if (!HOST) throw new Error('TSR_HOST must name the built tessaro program');
 
