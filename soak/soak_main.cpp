@@ -434,7 +434,8 @@ int main(int argc, char** argv) {
     std::printf("soak: %.1f minutes, %d operator threads and a page session, console at 9600 baud, a fault "
                 "every %d s\n",
                 minutes, o.threads, o.faultEverySeconds);
-    std::printf("library operations  %ld (%ld not 0)\n", operations.load(), failedOperations.load());
+    std::printf("library operations  %ld through the exports (%ld returned an error)\n", operations.load(),
+                failedOperations.load());
     std::printf("host operations     %ld host object calls (%ld refused, %ld unanswered), %ld page starts\n",
                 host.hostCalls, host.refused, host.stalled, host.reloads + 1);
     std::printf("page calls          %ld (%ld not sane), %ld unit progress for %ld unit events (%s)\n",
