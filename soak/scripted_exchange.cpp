@@ -104,7 +104,8 @@ bool ScriptedExchange::Sleep(milliseconds time) const {
     return running_;
 }
 
-void ScriptedExchange::Drop(Kind kind, const fs::path& path, const std::string& text, bool inPieces) {
+void ScriptedExchange::Drop(Kind kind, const fs::path& path, const std::string& text, bool inPieces,
+                            Clock::time_point* written) {
     std::shared_lock quiet(quiet_);
     // A request left from before (not taken in time) is not overwritten.
     if (!WaitAbsent(path, std::chrono::seconds(60)))
@@ -121,6 +122,8 @@ void ScriptedExchange::Drop(Kind kind, const fs::path& path, const std::string& 
         std::ofstream(temp, std::ios::binary) << text;
         fs::rename(temp, path);
     }
+    if (written)
+        *written = Clock::now();
     const std::vector<std::string> identities = Identities(text);
     const std::string identity = identities.empty() ? std::string() : identities.front();
     {
@@ -137,10 +140,10 @@ void ScriptedExchange::Drop(Kind kind, const fs::path& path, const std::string& 
 void ScriptedExchange::PresetSystem() {
     std::mt19937 random(seed_ * 7 + 1);
     while (Sleep(milliseconds(Between(random, 8000, 18000)))) {
+        // The job's time is when its file is complete: a new start of the page may hold the drop up.
         std::lock_guard lock(jobGuard_);
-        lastJob_ = Clock::now();
         Drop(kJob, folders_.preset / "job.xml", Profile(random, NextIdentity(kJob)),
-             Between(random, 0, 3) == 0);
+             Between(random, 0, 3) == 0, &lastJob_);
     }
 }
 

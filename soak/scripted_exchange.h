@@ -55,8 +55,10 @@ public:
 private:
     void PresetSystem();
     void ClosedLoopSystem();
-    // Drops one request and waits until the library has taken it away.
-    void Drop(Kind kind, const std::filesystem::path& path, const std::string& text, bool inPieces);
+    // Drops one request and waits until the library has taken it away;
+    // written, when given, receives the moment the file was complete.
+    void Drop(Kind kind, const std::filesystem::path& path, const std::string& text, bool inPieces,
+              std::chrono::steady_clock::time_point* written = nullptr);
     bool Sleep(std::chrono::milliseconds time) const; // false when stopping
     std::string NextIdentity(Kind kind);
 
@@ -64,7 +66,7 @@ private:
     const unsigned seed_;
     std::shared_mutex& quiet_;
     std::mutex jobGuard_; // a synchronisation or scan never lies beside a fresh job
-    std::chrono::steady_clock::time_point lastJob_{};
+    std::chrono::steady_clock::time_point lastJob_{}; // when the last job file was complete
     mutable std::mutex droppedLock_;
     std::array<std::vector<Request>, kKinds> dropped_;
     const std::function<void(const std::string&)> note_;
