@@ -32,5 +32,15 @@ run_suite "$here/build-asan" -LE browser
 
 export TSAN_OPTIONS=halt_on_error=1:second_deadlock_stack=1
 echo "== ThreadSanitizer"
+# The programs whose tests run threads against each other: press operations from
+# several threads, the exchange watcher, the host's user-interface thread,
+# workers and page server, and the job memory under the press lock.
 cmake -S "$here" -B "$here/build-tsan" -G Ninja -DCMAKE_BUILD_TYPE=Debug -DTSR_SANITIZE=thread -DTSR_BUILD_BENCH=OFF -DTSR_BUILD_SOAK=OFF
-run_suite "$here/build-tsan" -LE browser
+tsan_start=$SECONDS
+cmake --build "$here/build-tsan" -j "$jobs" --target presslink_concurrency_test exchange_test exchange_safety_test session_test session_load_test \
+      c_interface_test exports_test memory_job_test memory_exports_test host_app_test host_bridge_test \
+      host_parts_test host_operations_test
+tsan_built=$SECONDS
+ctest --test-dir "$here/build-tsan" --output-on-failure --timeout 600 -j "$jobs" \
+      -L 'concurrency|exchange|session|memory|host' -LE 'browser|fuzz'
+echo "== build-tsan: build $((tsan_built - tsan_start)) s, tests $((SECONDS - tsan_built)) s"

@@ -8,8 +8,9 @@ bool UiLoop::Post(Task task) {
         if (quit_)
             return false;
         tasks_.push_back(std::move(task));
+        // Under the lock: once it is released the loop may end and be destroyed.
+        wake_.notify_all();
     }
-    wake_.notify_all();
     return true;
 }
 
@@ -40,8 +41,8 @@ void UiLoop::Quit() {
         std::lock_guard lock(mutex_);
         quit_ = true;
         dropped.swap(tasks_);
+        wake_.notify_all();
     }
-    wake_.notify_all();
     // Tasks are destroyed here, unrun: a caller waiting on one sees a broken promise.
 }
 
@@ -74,6 +75,6 @@ void UiLoop::Wake() {
     {
         std::lock_guard lock(mutex_);
         ++wakeups_;
+        wake_.notify_all();
     }
-    wake_.notify_all();
 }
