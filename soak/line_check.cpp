@@ -1,5 +1,6 @@
 #include "line_check.h"
 
+#include <algorithm>
 #include <cstdio>
 
 namespace {

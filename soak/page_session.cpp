@@ -1,5 +1,6 @@
 #include "page_session.h"
 
+#include <cstdlib>
 #include <future>
 
 #include "app/app.h"
