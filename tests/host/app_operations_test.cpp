@@ -533,6 +533,22 @@ TEST(RunAsyncCommand, TheSameEntryStopsTheWorkingPositionAfterItsLogLine) {
               std::string::npos);
 }
 
+TEST(ApplySettings, AnEntryThatIsNoNumberEndsTheTaskInItsFirstPass) {
+    HostRig rig;
+    rig.StartLibrary();
+    rig.app->setUnitDuctorValue(3, 60);
+    rig.app->SetselectedUnits("3,x,4");
+    rig.app->RunAsyncCommand(tcApplySettings);
+    ASSERT_TRUE(rig.RunCompletions(1));
+    // The changes are looked for before anything is sent; nothing was.
+    EXPECT_TRUE(rig.console->Frames().empty());
+    EXPECT_EQ(rig.browser.Texts(), Texts{"App.showPendingErrors()"});
+    EXPECT_NE(rig.app->Geterrors().find("Unexpected error: 'x' is not a valid integer value"),
+              std::string::npos);
+    EXPECT_NE(ReadText(rig.storage / "bugreport.txt").find("'x' is not a valid integer value"),
+              std::string::npos);
+}
+
 TEST(UnitNumbers, AboveThirtyNeverIndexTheArrays) {
     // A press configured with 40 units; the arrays hold units 0 to 30.
     HostRig rig({.units = 40});
