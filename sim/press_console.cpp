@@ -522,8 +522,10 @@ void PressConsole::Transmit(std::int64_t nowUs, std::vector<Output>& out) {
         line_.startUs = std::max(pending.dueUs, sendFreeUs_);
         line_.sent = 0;
         line_.rest = std::move(pending.replies);
+        // Passed the time this side really came to send: a value frame's wait
+        // must not run out before the library could have seen the acknowledgement.
         if (reply.onStart)
-            reply.onStart(line_.startUs);
+            reply.onStart(nowUs);
         line_.reply = std::move(reply);
     }
 }

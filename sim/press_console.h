@@ -59,12 +59,15 @@ struct UnitState {
 };
 
 struct ConsoleConfig {
-    int units = 4;          // 1..255
-    int keys = 24;          // keys per unit, 1..500
-    int movementMs = 50;    // time from a 05/06/24/25 acknowledgement to its completion reply
-    int extraReplyMs = 20;  // time from a commit acknowledgement to the reply that follows it
-    int valueGapMs = 10;    // silence that ends a key value frame
-    int valueWaitMs = 250;  // a value frame must begin this soon after the acknowledgement
+    int units = 4;         // 1..255
+    int keys = 24;         // keys per unit, 1..500
+    int movementMs = 50;   // time from a 05/06/24/25 acknowledgement to its completion reply
+    int extraReplyMs = 20; // time from a commit acknowledgement to the reply that follows it
+    int valueGapMs = 10;   // silence that ends a key value frame
+    // A value frame must begin this soon after the acknowledgement went out.
+    // The library sends it at once, but a loaded machine can hold its thread
+    // up; it sends the command again only after 500 ms without a reply.
+    int valueWaitMs = 450;
     int staleFrameMs = 50;  // a partial command frame left alone this long is dropped
     bool pacing = false;    // 9600 baud 8N1: about 1.04 ms per byte each way
     int processingUs = 100; // with pacing: from a frame's last byte to the first byte of its answer
@@ -139,7 +142,7 @@ private:
         std::int64_t gapUs = 0; // the first: from the frame's end; the others: from the reply before
         std::vector<std::uint8_t> bytes;
         bool hangUp = false;
-        std::function<void(std::int64_t)> onStart; // when its first byte goes out
+        std::function<void(std::int64_t)> onStart; // when its first byte goes out (the time it did)
     };
     struct Response {
         std::vector<Reply> replies;

@@ -157,11 +157,27 @@ void SimulatedConsole::WriteOut(const Output& out) {
     }
 }
 
+void SimulatedConsole::ReadIn() {
+    if (!pty_.IsOpen())
+        return;
+    std::uint8_t buffer[1024];
+    for (;;) {
+        const ssize_t n = ::read(pty_.Master(), buffer, sizeof buffer);
+        if (n < 0 && errno == EINTR)
+            continue;
+        if (n <= 0)
+            return;
+        const std::int64_t now = NowUs();
+        record_.push_back({now, true, std::vector<std::uint8_t>(buffer, buffer + n)});
+        Trace("<- " + Hex(record_.back().bytes));
+        console_.Receive(buffer, static_cast<std::size_t>(n), now);
+    }
+}
+
 void SimulatedConsole::Run() {
     std::vector<std::string> lines;
     for (;;) {
         int fd = -1;
-        int generation = 0;
         std::int64_t waitUs = 100000;
         {
             std::lock_guard<std::mutex> lock(mutex_);
@@ -169,6 +185,9 @@ void SimulatedConsole::Run() {
                 break;
             // Back from poll: the thread holds no reference to a closed master any more.
             loopGeneration_ = generation_;
+            // What came in first, so that a thread held up does not judge the
+            // console's waits as run out while the bytes that end them sit unread.
+            ReadIn();
             for (const Output& out : console_.Tick(NowUs())) {
                 if (out.hangUp)
                     CloseDevice("on demand");
@@ -180,7 +199,6 @@ void SimulatedConsole::Run() {
             if (deadline >= 0)
                 waitUs = std::clamp<std::int64_t>(deadline - NowUs(), 0, waitUs);
             fd = pty_.IsOpen() ? pty_.Master() : -1;
-            generation = generation_;
             lines.swap(traceLines_);
         }
         for (const std::string& line : lines)
@@ -191,33 +209,18 @@ void SimulatedConsole::Run() {
         pollfd p[2] = {{wake_[0], POLLIN, 0}, {fd, POLLIN, 0}};
         const timespec wait{static_cast<time_t>(waitUs / 1000000),
                             static_cast<long>(waitUs % 1000000) * 1000};
-        int r = ::ppoll(p, fd >= 0 ? 2 : 1, &wait, nullptr);
+        const int r = ::ppoll(p, fd >= 0 ? 2 : 1, &wait, nullptr);
         if (r < 0 && errno != EINTR)
             std::this_thread::sleep_for(std::chrono::milliseconds(10));
-        if (r <= 0)
-            continue;
-        if (p[0].revents & POLLIN) {
+        if (r > 0 && (p[0].revents & POLLIN)) {
             char drain[64];
             while (::read(wake_[0], drain, sizeof drain) > 0) {
             }
         }
-        if (fd >= 0 && (p[1].revents & (POLLIN | POLLHUP | POLLERR))) {
-            std::lock_guard<std::mutex> lock(mutex_);
-            if (generation != generation_ || !pty_.IsOpen())
-                continue;
-            std::uint8_t buffer[1024];
-            ssize_t n = ::read(fd, buffer, sizeof buffer);
-            if (n > 0) {
-                const std::int64_t now = NowUs();
-                record_.push_back({now, true, std::vector<std::uint8_t>(buffer, buffer + n)});
-                Trace("<- " + Hex(record_.back().bytes));
-                console_.Receive(buffer, static_cast<std::size_t>(n), now);
-                changed_.notify_all();
-            } else if (!(p[1].revents & POLLIN)) {
-                // Cannot happen while the pair holds its own slave side; do not spin if it does.
-                std::this_thread::sleep_for(std::chrono::milliseconds(10));
-            }
-        }
+        // A hang-up or error without input cannot happen while the pair holds
+        // its own slave side; do not spin if it does.
+        if (r > 0 && fd >= 0 && (p[1].revents & (POLLHUP | POLLERR)) && !(p[1].revents & POLLIN))
+            std::this_thread::sleep_for(std::chrono::milliseconds(10));
     }
 }
 

@@ -74,6 +74,7 @@ public:
 private:
     std::int64_t NowUs() const;
     void Run();
+    void ReadIn();                       // lock held
     void WriteOut(const Output& out);    // lock held
     void CloseDevice(const char* why);   // lock held
     void Publish();                      // lock held

@@ -287,12 +287,23 @@ TEST(PressConsoleTest, LateOrPartialInputIsTakenAsCommands) {
     Line line;
     EXPECT_EQ(line.Ask(Command(0x09, 1)), kAck);
     // no value frame in time: the next bytes are a command frame again
-    line.After(250);
+    line.After(line.console.Config().valueWaitMs);
     EXPECT_EQ(line.Ask(Command(0x0A, 1)).size(), 4u);
 
     line.Send({0x0A, 0x01});
     EXPECT_EQ(line.After(50), Bytes{});
     EXPECT_EQ(line.Ask(Command(0x0A, 1)).size(), 4u); // the stale half frame was dropped
+}
+
+TEST(PressConsoleTest, ValueWaitCountsFromWhenTheAcknowledgementWentOut) {
+    Line line;
+    line.Send(Command(0x09, 1));
+    // this side comes to send 300 ms late, and the library's thread is held up 400 ms more
+    EXPECT_EQ(line.After(300), kAck);
+    line.nowUs += 400000;
+    line.Send(ValueFrame({0x21}));
+    EXPECT_EQ(line.Ask(Command(0x03, 1)), kAck);
+    EXPECT_EQ(line.console.Unit(1).ductor, 0x21);
 }
 
 TEST(PressConsoleTest, PacingTakesTheLineTimeEachWay) {
