@@ -143,10 +143,13 @@ const char* CaseName(Case c) {
 }
 
 // The reply wait counts 50 polls of at least 10 ms that find nothing: an
-// answer 350 ms late is inside it however slow the machine, one 650 ms late
-// is outside it and lands in the pause or the next attempt's discard.
+// answer 350 ms late is inside it however slow the machine. A loaded machine
+// stretches the polls, so the wait can run well past 500 ms; an answer 1500 ms
+// late is outside it even at 30 ms a poll, and lands in the pause, the next
+// attempt's discard or after the operation.
 constexpr int kInsideMs = 350;
-constexpr int kOutsideMs = 650;
+constexpr int kOutsideMs = 1500;
+constexpr int kStrayLateMs = 500;
 
 void Inject(sim::SimulatedConsole& console, Kind k, Case c) {
     const int op = Info(k).opcode;
@@ -169,7 +172,9 @@ void Inject(sim::SimulatedConsole& console, Kind k, Case c) {
     case Case::StrayBytes:
     case Case::LateStrayBytes:
         f.kind = sim::FaultKind::StrayBytes;
-        f.delayMs = c == Case::StrayBytes ? 0 : 100;
+        // Late ones come after the operation, also when a loaded machine
+        // makes it take ten times its usual 30 ms, and before the next.
+        f.delayMs = c == Case::StrayBytes ? 0 : kStrayLateMs;
         console.AddFault(op, f, 1);
         break;
     case Case::LateJustInside:
@@ -187,16 +192,20 @@ void Inject(sim::SimulatedConsole& console, Kind k, Case c) {
 }
 
 // The reply to GetKeys of unit 2, one byte every 8 ms: about one empty poll
-// per byte, well within the reply wait's fifty.
+// per byte, well within the reply wait's fifty. The times are kept from the
+// start, so a thread held up on a loaded machine does not stretch the whole
+// reply beyond the wait.
 void Trickle(sim::SimulatedConsole& console) {
     ASSERT_TRUE(console.WaitForFrames(1, 2000));
     Bytes reply{0x00, 0xFF};
     const sim::UnitState unit = console.Unit(kUnit);
     reply.insert(reply.end(), unit.keys.begin(), unit.keys.end());
     reply.push_back(sim::Checksum(unit.keys.data(), unit.keys.size()));
+    auto next = std::chrono::steady_clock::now();
     for (std::uint8_t b : reply) {
         console.Send({b});
-        std::this_thread::sleep_for(std::chrono::milliseconds(8));
+        next += std::chrono::milliseconds(8);
+        std::this_thread::sleep_until(next);
     }
 }
 
