@@ -7,6 +7,8 @@
 
 #include <nlohmann/json.hpp>
 
+#include "app/lenient_json.h"
+
 namespace {
 
 bool Integer(const std::string& text, long low, long high, long* out = nullptr) {
@@ -24,24 +26,6 @@ bool Integer(const std::string& text, long low, long high, long* out = nullptr) 
 bool JsonObject(const std::string& text) {
     const nlohmann::json parsed = nlohmann::json::parse(text, nullptr, false);
     return parsed.is_object();
-}
-
-void AppendUtf8(std::string& out, std::uint32_t cp) {
-    if (cp < 0x80) {
-        out += static_cast<char>(cp);
-    } else if (cp < 0x800) {
-        out += static_cast<char>(0xC0 | (cp >> 6));
-        out += static_cast<char>(0x80 | (cp & 0x3F));
-    } else if (cp < 0x10000) {
-        out += static_cast<char>(0xE0 | (cp >> 12));
-        out += static_cast<char>(0x80 | ((cp >> 6) & 0x3F));
-        out += static_cast<char>(0x80 | (cp & 0x3F));
-    } else {
-        out += static_cast<char>(0xF0 | (cp >> 18));
-        out += static_cast<char>(0x80 | ((cp >> 12) & 0x3F));
-        out += static_cast<char>(0x80 | ((cp >> 6) & 0x3F));
-        out += static_cast<char>(0x80 | (cp & 0x3F));
-    }
 }
 
 bool Hex(const std::string& code, std::size_t at, std::size_t n, std::uint32_t& value) {

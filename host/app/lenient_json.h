@@ -1,5 +1,7 @@
 #pragma once
 
+#include <cstdint>
+
 #include <optional>
 #include <string>
 #include <string_view>
@@ -14,6 +16,9 @@ using JsonValue = nlohmann::ordered_json;
 // member names may stand unquoted. Nothing but blanks may follow the value.
 // Nothing on a malformed text or one nested deeper than the reader goes.
 std::optional<JsonValue> ParseLenientJson(std::string_view text);
+
+// Appends the code point as UTF-8.
+void AppendUtf8(std::string& out, uint32_t cp);
 
 enum class JsonEscaping {
     // The settings and languages objects: \b \t \n \f \r; '"', '\' and '/'

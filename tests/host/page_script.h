@@ -10,29 +10,14 @@
 
 #include <nlohmann/json.hpp>
 
+#include "app/lenient_json.h"
+
 namespace tsr::test {
 
 // The value of the script string literal that begins at text[pos] with ' or
 // ", as the script engine reads it (UTF-8 out); pos ends after the closing
 // quote. Nothing for a literal the engine would refuse.
 inline std::optional<std::string> ScriptStringValue(const std::string& text, size_t& pos) {
-    auto utf8 = [](std::string& out, uint32_t cp) {
-        if (cp < 0x80) {
-            out += static_cast<char>(cp);
-        } else if (cp < 0x800) {
-            out += static_cast<char>(0xC0 | (cp >> 6));
-            out += static_cast<char>(0x80 | (cp & 0x3F));
-        } else if (cp < 0x10000) {
-            out += static_cast<char>(0xE0 | (cp >> 12));
-            out += static_cast<char>(0x80 | ((cp >> 6) & 0x3F));
-            out += static_cast<char>(0x80 | (cp & 0x3F));
-        } else {
-            out += static_cast<char>(0xF0 | (cp >> 18));
-            out += static_cast<char>(0x80 | ((cp >> 12) & 0x3F));
-            out += static_cast<char>(0x80 | ((cp >> 6) & 0x3F));
-            out += static_cast<char>(0x80 | (cp & 0x3F));
-        }
-    };
     auto hex = [&](size_t at, size_t n, uint32_t& value) {
         if (at + n > text.size())
             return false;
@@ -58,21 +43,21 @@ inline std::optional<std::string> ScriptStringValue(const std::string& text, siz
     uint32_t pendingHigh = 0; // a high surrogate waiting for its low half
     auto unit16 = [&](uint32_t u) {
         if (pendingHigh != 0 && u >= 0xDC00 && u < 0xE000) {
-            utf8(out, 0x10000 + ((pendingHigh - 0xD800) << 10) + (u - 0xDC00));
+            AppendUtf8(out, 0x10000 + ((pendingHigh - 0xD800) << 10) + (u - 0xDC00));
             pendingHigh = 0;
             return;
         }
         if (pendingHigh != 0)
-            utf8(out, 0xFFFD);
+            AppendUtf8(out, 0xFFFD);
         pendingHigh = 0;
         if (u >= 0xD800 && u < 0xDC00)
             pendingHigh = u;
         else
-            utf8(out, u >= 0xDC00 && u < 0xE000 ? 0xFFFD : u);
+            AppendUtf8(out, u >= 0xDC00 && u < 0xE000 ? 0xFFFD : u);
     };
     auto flush = [&] {
         if (pendingHigh != 0)
-            utf8(out, 0xFFFD);
+            AppendUtf8(out, 0xFFFD);
         pendingHigh = 0;
     };
     while (pos < text.size()) {
@@ -139,7 +124,7 @@ inline std::optional<std::string> ScriptStringValue(const std::string& text, siz
                     return std::nullopt;
                 pos = close + 1;
                 flush();
-                utf8(out, value);
+                AppendUtf8(out, value);
             } else {
                 if (!hex(pos, 4, value))
                     return std::nullopt;
