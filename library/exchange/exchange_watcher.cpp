@@ -6,6 +6,7 @@
 
 #include "config/configuration.h"
 #include "exchange/exchange_text.h"
+#include "exchange/open_for_writing.h"
 #include "log/activity_log.h"
 #include "platform/clock.h"
 #include "platform/file_system.h"
@@ -215,6 +216,9 @@ std::string ExchangeWatcher::TimeStamp() const {
 }
 
 void ExchangeWatcher::HandleJob(const std::string& path) {
+    // Still being written: found again at the next pass, then backed up whole.
+    if (HeldOpenForWriting(fs_.Resolve(path)))
+        return;
     files_.BackupExchangeFile(TimeStamp() + "job.xml", path, true);
     PressGuard press(pressLock_);
     if (config_.PresetActive() && reader_.ReadInkZoneProfile(path)) {
@@ -229,6 +233,9 @@ void ExchangeWatcher::HandleJob(const std::string& path) {
 }
 
 void ExchangeWatcher::HandleNewInkKeys(const std::string& path) {
+    // Still being written: found again at the next pass, then backed up whole.
+    if (HeldOpenForWriting(fs_.Resolve(path)))
+        return;
     files_.BackupExchangeFile(TimeStamp() + "newInkKeys.xml", path, false);
     const std::string status = config_.PathCommands() + "/" + "statusTessaro.xml";
     PressGuard press(pressLock_);
@@ -238,8 +245,8 @@ void ExchangeWatcher::HandleNewInkKeys(const std::string& path) {
         files_.WriteStatusMessage(status, result == 0);
     } else {
         files_.WriteStatusMessage(status, false);
+        files_.DeleteRequestFile(path);
     }
-    files_.DeleteRequestFile(path);
 }
 
 void ExchangeWatcher::HandleSynchronize(const std::string& path) {
