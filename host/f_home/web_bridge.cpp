@@ -5,6 +5,7 @@
 #include <atomic>
 #include <chrono>
 #include <condition_variable>
+#include <cstdint>
 #include <deque>
 #include <fstream>
 #include <future>
@@ -68,8 +69,8 @@ struct WebBridge::Impl {
     Options options;
     PageFiles files;
     const std::string secret = NewSecret();
-    const BridgeMarkup markup =
-        MakeBridgeMarkup({Prefix() + kBridgePath, options.objectName, options.operations, options.properties});
+    const BridgeMarkup markup = MakeBridgeMarkup(
+        {Prefix() + kBridgePath, options.objectName, options.operations, options.properties});
     httplib::Server server;
     std::thread serverThread;
     int port = 0;
@@ -168,26 +169,45 @@ struct WebBridge::Impl {
         response.set_content(Dump(reply), "application/json");
     }
 
+    // Members of an event body as the page sends them; a member of another
+    // type, or a number outside the range, reads as the default.
+    static std::string TextMember(const json& body, const char* name) {
+        const auto it = body.find(name);
+        return it != body.end() && it->is_string() ? it->get<std::string>() : std::string();
+    }
+    static int IntMember(const json& body, const char* name, int fallback) {
+        const auto it = body.find(name);
+        if (it == body.end() || !it->is_number_integer())
+            return fallback;
+        const int64_t value =
+            it->is_number_unsigned() && it->get<uint64_t>() > INT64_MAX ? INT64_MAX : it->get<int64_t>();
+        return value >= INT32_MIN && value <= INT32_MAX ? static_cast<int>(value) : fallback;
+    }
+
     void HandleEvent(const httplib::Request& request, httplib::Response& response) {
-        const json body = json::parse(request.body, nullptr, false);
-        const std::string type = body.is_object() ? body.value("type", "") : "";
+        json body = json::parse(request.body, nullptr, false);
+        if (!body.is_object())
+            body = json::object();
+        const std::string type = TextMember(body, "type");
         json reply = json::object();
         if (type == "modal") {
-            const uint64_t id = body.value("id", uint64_t{0});
+            const auto member = body.find("id");
+            const uint64_t id =
+                member != body.end() && member->is_number_unsigned() ? member->get<uint64_t>() : 0;
             uint64_t seen = modalClosed.load();
             while (id > seen && !modalClosed.compare_exchange_weak(seen, id)) {
             }
             ui.Wake();
         } else if (type == "console") {
-            const std::string message = body.value("message", "");
-            const std::string source = body.value("source", "");
-            const int line = body.value("line", 0);
+            const std::string message = TextMember(body, "message");
+            const std::string source = TextMember(body, "source");
+            const int line = IntMember(body, "line", 0);
             ui.Post([this, message, source, line] {
                 if (auto* sink = events.load())
                     sink->chromeConsoleMessage(message, source, line);
             });
         } else if (type == "loadend") {
-            const int status = body.value("status", 200);
+            const int status = IntMember(body, "status", 200);
             OnUi([this, status] {
                 if (auto* sink = events.load())
                     sink->chromeLoadEnd(status);
@@ -199,7 +219,7 @@ struct WebBridge::Impl {
                 return json{{"value", sink != nullptr && sink->chromeBeforeMenu()}};
             });
         } else if (type == "key") {
-            const int keyCode = body.value("keyCode", 0);
+            const int keyCode = IntMember(body, "keyCode", 0);
             reply = OnUi([this, keyCode] {
                 auto* sink = events.load();
                 passDefault = false;
@@ -207,7 +227,7 @@ struct WebBridge::Impl {
                 return json{{"value", handled}, {"passDefault", passDefault}};
             });
         } else if (type == "click") {
-            const std::string id = body.value("id", "");
+            const std::string id = TextMember(body, "id");
             OnUi([this, id] {
                 std::function<void()> action;
                 {

@@ -400,6 +400,30 @@ TEST_F(BridgeTest, BrowserEventsReachTheWindowAndClicksTheirAction) {
     bridge->Stop();
 }
 
+// Event bodies of the wrong shape are answered and read with defaults; an
+// out-of-range number never becomes an int by overflow.
+TEST_F(BridgeTest, EventBodiesOfTheWrongShapeAreAnsweredWithDefaults) {
+    const auto post = [&](const std::string& body) {
+        auto result = Client().Post((Base() + "~host/event").c_str(), body, "application/json");
+        EXPECT_TRUE(result);
+        return result ? result->status : 0;
+    };
+    for (const char* body :
+         {R"({"type":"key","keyCode":"x"})", R"({"type":"key","keyCode":1e300})",
+          R"({"type":"key","keyCode":99999999999})", R"({"type":"click","id":7})",
+          R"({"type":"console","message":[],"line":-1e300})", R"({"type":"modal","id":"x"})"}) {
+        EXPECT_EQ(post(body), 200) << body;
+    }
+    for (const char* body : {R"({"type":["loadend"]})", R"([1,2])", "not json"})
+        EXPECT_EQ(post(body), 400) << body; // no event at all
+    EXPECT_EQ(post(R"({"type":"loadend","status":1e300})"), 200);
+    EXPECT_EQ(ui.Run([&] { return events.loadEnds; }), std::vector<int>{200});
+    EXPECT_EQ(post(R"({"type":"console","message":5})"), 200);
+    ui.Run([] { return 0; }); // the console message's post has run
+    std::lock_guard lock(events.mutex);
+    EXPECT_EQ(events.console, (std::vector<std::string>{"", ""}));
+}
+
 TEST_F(BridgeTest, AModalMessageHoldsTheLoopUntilThePageClosesIt) {
     StreamReader reader;
     OpenStream(reader);
