@@ -216,19 +216,24 @@ std::string ExchangeWatcher::TimeStamp() const {
 }
 
 void ExchangeWatcher::HandleJob(const std::string& path) {
-    // Still being written: found again at the next pass, then backed up whole.
-    if (HeldOpenForWriting(fs_.Resolve(path)))
+    // Either file still being written: both are found again at the next pass.
+    const std::string cyclePath = DuctorCyclePath(path);
+    if (HeldOpenForWriting(fs_.Resolve(path)) || HeldOpenForWriting(fs_.Resolve(cyclePath)))
         return;
     files_.BackupExchangeFile(TimeStamp() + "job.xml", path, true);
     PressGuard press(pressLock_);
     if (config_.PresetActive() && reader_.ReadInkZoneProfile(path)) {
         files_.DeleteRequestFile(path);
-        const std::string cyclePath = DuctorCyclePath(path);
         reader_.ReadDuctorCycleProfile(cyclePath);
-        WriteData();
+        // Deleted before the transfer: a cycle file for the next job, dropped
+        // while this one is on its way to the press, stays for that job.
         files_.DeleteRequestFile(cyclePath);
+        WriteData();
     } else {
         files_.DeleteRequestFile(path);
+        // The companion goes with its job: left behind, it would give its
+        // cycles to the next job that comes without one.
+        files_.DeleteRequestFile(cyclePath);
     }
 }
 

@@ -1,6 +1,8 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <chrono>
+#include <thread>
 
 #include "exchange_rig.h"
 
@@ -110,8 +112,34 @@ TEST(ExchangeWatcher, PresetReachesThePressUnitByUnit) {
     }));
 }
 
-TEST(ExchangeWatcher, PresetNotActiveIsBackedUpAndDeletedOnly) {
+TEST(ExchangeWatcher, CycleFileForTheNextJobSurvivesTheTransferOfThisOne) {
+    ExchangeRig::Settings settings = Press(3);
+    settings.consoleMovementMs = 100; // a transfer long enough to drop a file into
+    ExchangeRig rig(settings);
+    WriteText(rig.File("preset", "job_DC.xml"), kJobDC);
+    WriteText(rig.File("preset", "job.xml"), kJob);
+    rig.Switches(true, false);
+    rig.watcher.Start();
+    const auto end = std::chrono::steady_clock::now() + std::chrono::seconds(20);
+    while (CommandUnits(rig.console->Frames()).empty() && std::chrono::steady_clock::now() < end)
+        std::this_thread::sleep_for(std::chrono::milliseconds(2));
+    ASSERT_FALSE(CommandUnits(rig.console->Frames()).empty());
+
+    // the prepress system sends the next job's cycles first
+    std::string next = kJobDC;
+    next.replace(next.find("ductorCycle=\"3\""), 15, "ductorCycle=\"7\"");
+    WriteText(rig.File("preset", "job_DC.xml"), next);
+    ASSERT_TRUE(rig.WaitPasses(2));
+    rig.watcher.Stop();
+
+    EXPECT_EQ(rig.console->Unit(1).ductorCycle, 3);
+    EXPECT_EQ(rig.Names("preset"), std::vector<std::string>{"job_DC.xml"});
+    EXPECT_EQ(ReadText(rig.File("preset", "job_DC.xml")), next);
+}
+
+TEST(ExchangeWatcher, PresetNotActiveIsBackedUpAndDeletedWithItsCycleFile) {
     ExchangeRig rig(Press(0, false));
+    WriteText(rig.File("preset", "job_DC.xml"), kJobDC);
     WriteText(rig.File("preset", "job.xml"), kJob);
     rig.Switches(true, false);
     rig.watcher.RunPass();
