@@ -93,6 +93,10 @@ public:
     // application object that is alive at the moment, if any.
     static void TSR_CALL UnitEventCallback(int32_t unit, int32_t code, int32_t kind);
     void HandleUnitEvent(int32_t unit, int32_t code, int32_t kind);
+    // A unit operation that found the port closed: its start event was the
+    // last the page heard, so the unit is shown as given up and the serial
+    // error as for the library's own report. Returns result unchanged.
+    int32_t NotePortNotOpen(int32_t unit, int32_t result);
 
     // Reads and writes of the values last read from the press ("ductor_value",
     // "ductor_cycle", "keys"); an element never written reads as 0. Units outside

@@ -54,6 +54,16 @@ std::vector<std::string> ChangedUnits(TApp& app, const TUnitList& units) {
 
 } // namespace
 
+int32_t TApp::NotePortNotOpen(int32_t unit, int32_t result) {
+    if (result != TSR_PORT_NOT_OPEN)
+        return result;
+    FisSerialOpen = false;
+    if (unit != 0) // unit 0 stands for the whole press: the page has no unit to show
+        ExecuteJS(page_calls::SetUnitProgress(unit, TSR_EVENT_RETRY3));
+    ExecuteJS(page_calls::ShowSerialError());
+    return result;
+}
+
 std::string TApp::GetStoragePath(const std::string& fileName) {
     const StoragePath storage = BuildStoragePath(paths, fileName);
     if (storage.fallback) {
@@ -85,7 +95,8 @@ void TApp::RunAsyncCommand(TCommands command) {
                 int32_t result = 0;
                 for (const std::string& entry : units) {
                     TSR_WriteLogFile(("log for " + entry).c_str());
-                    result = TSR_WorkingPosition(UnitNumber(entry));
+                    const int32_t u = UnitNumber(entry);
+                    result = NotePortNotOpen(u, TSR_WorkingPosition(u));
                     PauseAfterUnit();
                 }
                 return result;
@@ -98,7 +109,8 @@ void TApp::RunAsyncCommand(TCommands command) {
                 ExecuteJS(page_calls::StartUnits());
                 int32_t result = 0;
                 for (const std::string& entry : units) {
-                    result = TSR_ZeroPosition(UnitNumber(entry));
+                    const int32_t u = UnitNumber(entry);
+                    result = NotePortNotOpen(u, TSR_ZeroPosition(u));
                     PauseAfterUnit();
                 }
                 return result;
@@ -148,20 +160,20 @@ void TApp::ApplySettings(TUnitList units) {
                     continue;
                 const int32_t ductor = FductorValues[u];
                 if (StateValue("ductor_value", u) != ductor)
-                    TSR_SetNewDuctor_Absolute(u, ductor);
+                    NotePortNotOpen(u, TSR_SetNewDuctor_Absolute(u, ductor));
                 const int32_t cycle = FductorCycles[u];
                 if (FenableDuctorCycle && StateValue("ductor_cycle", u) != cycle)
-                    TSR_SetNewDuctorCycle_Absolute(u, cycle);
+                    NotePortNotOpen(u, TSR_SetNewDuctorCycle_Absolute(u, cycle));
                 if (!FKeysIsRelativeOn) {
                     const int32_t offset = Fkeys[u];
                     if (StateValue("keys", u) != offset && offset != 0)
-                        TSR_SetNewKey_Relative(u, offset);
+                        NotePortNotOpen(u, TSR_SetNewKey_Relative(u, offset));
                 } else if (const int32_t percent = FkeysPercentage[u]; percent != 0) {
                     // The library reads one value per key of its current key
                     // count, which may have changed since the settings were read.
                     const int32_t keys = std::max<int32_t>({FNumberOfKeys.load(), TSR_INI_GetKeysNumber(), 0});
                     const std::vector<float> percentages(static_cast<size_t>(keys), static_cast<float>(percent));
-                    TSR_SetNewKey_Percentage(u, percentages.data(), FNumberOfKeys);
+                    NotePortNotOpen(u, TSR_SetNewKey_Percentage(u, percentages.data(), FNumberOfKeys));
                 }
             }
             return 0;
@@ -243,7 +255,7 @@ void TApp::CopyUnit(int32_t target, int32_t source) {
     Fpool.Start(
         [this, target, source] {
             ExecuteJS(page_calls::StopCopyUnit());
-            return TSR_CopyUnit(source, target);
+            return NotePortNotOpen(source, NotePortNotOpen(target, TSR_CopyUnit(source, target)));
         },
         ReadResult);
 }
@@ -252,7 +264,7 @@ void TApp::SwapUnit(int32_t target, int32_t source) {
     Fpool.Start(
         [this, target, source] {
             ExecuteJS(page_calls::StopCopyUnit());
-            return TSR_SwapUnits(source, target);
+            return NotePortNotOpen(source, NotePortNotOpen(target, TSR_SwapUnits(source, target)));
         },
         ReadResult);
 }

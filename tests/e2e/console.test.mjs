@@ -271,12 +271,12 @@ for (const [what, { breakPort, mend }] of SERIAL_FAILURES) {
     assert.equal(await page.getAttribute('#link-state', 'data-state'), 'offline');
     assert.match(await page.textContent('#serial-banner'), /No connection to the press console/);
     await page.screenshot({ path: join(artefactFolder(), 'console-serial-banner.png') });
-    // A press command now reaches no console. Its start event comes from within
-    // the library's operation, which holds the press until it has failed.
+    // A press command now reaches no console: the unit is shown as given up,
+    // not left at work.
     const before = consoleFrames(folder).length;
     await select(page, [1]);
     await page.click('#set-working');
-    await page.waitForFunction(() => document.querySelector('#units .unit[data-unit="1"]').dataset.progress === 'start',
+    await page.waitForFunction(() => document.querySelector('#units .unit[data-unit="1"]').dataset.progress === 'failed',
       null, { timeout: 60000 });
     // Mended, the banner goes and commands reach the console again.
     await mend(page, folder);

@@ -185,6 +185,60 @@ TEST(RunAsyncCommand, WorkingPositionLogsEachUnitBeforeItsCommand) {
     EXPECT_EQ(rig.browser.Texts().front(), "App.startUnits()");
 }
 
+// With the port closed the library announces each unit's operation and then
+// gives up at once: the page must not be left showing the unit at work.
+struct ClosedPortCase {
+    const char* name;
+    std::function<void(TApp&)> run;
+    std::vector<int> units;
+};
+
+TEST(PortClosed, EveryUnitOperationEndsAsGivenUpWithTheSerialError) {
+    const std::vector<ClosedPortCase> cases = {
+        {"working", [](TApp& a) { a.SetselectedUnits("2,3"); a.RunAsyncCommand(tcWorkingPosition); }, {2, 3}},
+        {"zero", [](TApp& a) { a.SetselectedUnits("1"); a.RunAsyncCommand(tcZeroPosition); }, {1}},
+        {"apply", [](TApp& a) {
+             a.setUnitDuctorValue(3, 60);
+             a.setKeys(3, 5);
+             a.SetselectedUnits("3");
+             a.RunAsyncCommand(tcApplySettings);
+         }, {3}},
+        {"copy", [](TApp& a) { a.CopyUnit(1, 2); }, {1, 2}},
+        {"swap", [](TApp& a) { a.SwapUnit(3, 1); }, {1, 3}},
+    };
+    for (const ClosedPortCase& c : cases) {
+        SCOPED_TRACE(c.name);
+        HostRig rig({.units = 3, .portOpen = false});
+        rig.StartLibrary();
+        rig.app->SetisSerialOpen(true); // as the page may set it
+        c.run(*rig.app);
+        ASSERT_TRUE(rig.RunCompletions(1));
+        const Texts texts = rig.browser.Texts();
+        for (int u : c.units) {
+            const std::string gaveUp = "App.setUnitProgress(" + std::to_string(u) + ", 3)";
+            const auto last = std::find_if(texts.rbegin(), texts.rend(), [u](const std::string& t) {
+                return t.rfind("App.setUnitProgress(" + std::to_string(u) + ",", 0) == 0;
+            });
+            ASSERT_NE(last, texts.rend()) << u << ::testing::PrintToString(texts);
+            EXPECT_EQ(*last, gaveUp) << ::testing::PrintToString(texts);
+        }
+        EXPECT_NE(std::find(texts.begin(), texts.end(), "App.showSerialError()"), texts.end());
+        EXPECT_FALSE(rig.app->GetisSerialOpen());
+        EXPECT_TRUE(rig.console->Frames().empty());
+    }
+}
+
+TEST(PortOpen, AnOperationThatSucceedsShowsNoSerialError) {
+    HostRig rig;
+    rig.StartLibrary();
+    rig.app->SetselectedUnits("2");
+    rig.app->RunAsyncCommand(tcWorkingPosition);
+    ASSERT_TRUE(rig.RunCompletions(1));
+    EXPECT_FALSE(rig.browser.Has("App.showSerialError()"));
+    EXPECT_FALSE(rig.browser.Has("App.setUnitProgress(2, 3)"));
+    EXPECT_TRUE(rig.app->GetisSerialOpen());
+}
+
 TEST(ApplySettings, NothingChangedSendsNothing) {
     HostRig rig;
     rig.StartLibrary();
