@@ -4,6 +4,8 @@
 #include <cstdint>
 #include <cstdio>
 #include <cstdlib>
+#include <unordered_map>
+#include <vector>
 
 namespace {
 
@@ -76,6 +78,11 @@ private:
     bool Object(JsonValue& out, int depth) {
         ++pos_;
         out = JsonValue::object();
+        // The ordered object finds a member by walking all of them; an index
+        // of its own keeps a text with many members from taking quadratic time.
+        auto& members = static_cast<std::vector<JsonValue::object_t::value_type>&>(
+            out.get_ref<JsonValue::object_t&>());
+        std::unordered_map<std::string, std::size_t> index;
         SkipBlanks();
         if (Peek() == '}') {
             ++pos_;
@@ -97,7 +104,13 @@ private:
             JsonValue member;
             if (!Value(member, depth + 1))
                 return false;
-            out[name] = std::move(member);
+            // A repeated name keeps its first place and takes the last value.
+            if (const auto known = index.find(name); known != index.end()) {
+                members[known->second].second = std::move(member);
+            } else {
+                index.emplace(name, members.size());
+                members.emplace_back(std::move(name), std::move(member));
+            }
             SkipBlanks();
             if (Peek() == ',') {
                 ++pos_;

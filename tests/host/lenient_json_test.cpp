@@ -91,6 +91,13 @@ TEST(ParseLenientJson, KeepsTheMembersInTheirOrder) {
     EXPECT_EQ(value->dump(), R"({"z":1,"a":2,"m":3})");
 }
 
+TEST(ParseLenientJson, ARepeatedMemberKeepsItsFirstPlaceAndTakesTheLastValue) {
+    const auto value = ParseLenientJson("{z:1, a:2, 'z':{m:3}, \"a\":4, b:5}");
+    ASSERT_TRUE(value);
+    EXPECT_EQ(value->dump(), R"({"z":{"m":3},"a":4,"b":5})");
+    EXPECT_EQ((*value)["b"], 5); // the object's own lookup finds every member
+}
+
 TEST(ParseLenientJson, RefusesNestingBeyondItsDepthWithoutFailing) {
     const std::string deep = std::string(100000, '[') + std::string(100000, ']');
     EXPECT_FALSE(ParseLenientJson(deep).has_value());
