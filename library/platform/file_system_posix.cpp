@@ -232,8 +232,8 @@ public:
     }
 
     std::optional<std::string> ReadFile(const std::string& path) const override {
-        Fd fd(::open(Resolve(path).c_str(), O_RDONLY | O_CLOEXEC));
-        if (!fd.ok() || !IsRegular(fd.get()))
+        Fd fd(OpenRegularForReading(Resolve(path)));
+        if (!fd.ok())
             return std::nullopt;
         return ReadAll(fd.get());
     }
@@ -244,8 +244,8 @@ public:
     // system that supports them; without them we fall back to a non-blocking
     // shared flock, which keeps out producers that hold an exclusive flock.
     std::optional<std::string> ReadExclusive(const std::string& path) const override {
-        Fd fd(::open(Resolve(path).c_str(), O_RDONLY | O_CLOEXEC));
-        if (!fd.ok() || !IsRegular(fd.get()))
+        Fd fd(OpenRegularForReading(Resolve(path)));
+        if (!fd.ok())
             return std::nullopt;
         // A writer opening the file while we hold the lease would signal us;
         // send an ignored signal to nobody instead of the default SIGIO.
@@ -305,6 +305,19 @@ private:
     static bool IsRegular(int fd) {
         struct stat st {};
         return ::fstat(fd, &st) == 0 && S_ISREG(st.st_mode);
+    }
+
+    // A descriptor for reading a regular file, or -1. Opened without waiting:
+    // a named pipe dropped under a file's name would otherwise hold the
+    // caller until some writer opens it.
+    static int OpenRegularForReading(const std::string& path) {
+        Fd fd(::open(path.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC));
+        if (!fd.ok() || !IsRegular(fd.get()))
+            return -1;
+        const int flags = ::fcntl(fd.get(), F_GETFL);
+        if (flags < 0 || ::fcntl(fd.get(), F_SETFL, flags & ~O_NONBLOCK) != 0)
+            return -1;
+        return fd.release();
     }
 
     // The entry of folder whose name equals name ignoring case; empty if none.

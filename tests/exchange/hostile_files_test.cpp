@@ -1,5 +1,8 @@
 #include <gtest/gtest.h>
 
+#include <atomic>
+#include <sys/stat.h>
+
 #include "exchange_rig.h"
 
 namespace tsr::test {
@@ -94,6 +97,43 @@ TEST(HostileFiles, WatcherAnswersEachAndKeepsRunning) {
     }
     EXPECT_NE(ReadText(status).find("Successful Transfered"), std::string::npos);
     EXPECT_EQ(rig.console->Unit(1).keys[0], 128);
+}
+
+// A request name taken by a named pipe: opening it for reading would wait for
+// a writer that never comes, and the watcher would handle nothing more.
+TEST(HostileFiles, RequestThatIsAPipeDoesNotHoldTheWatcher) {
+    ExchangeRig::Settings s;
+    s.units = 2;
+    s.perfector = 2;
+    ExchangeRig rig(s);
+    const std::vector<std::string> pipes = {rig.File("preset", "job.xml"), rig.File("keysIn", "NewInkKeys.xml"),
+                                            rig.File("commands", "Synchronize.xml")};
+    for (const std::string& p : pipes)
+        ASSERT_EQ(::mkfifo(p.c_str(), 0644), 0) << p;
+    rig.Switches(true, true);
+    std::atomic<bool> done{false};
+    std::thread pass([&] {
+        rig.watcher.RunPass();
+        done = true;
+    });
+    const auto end = std::chrono::steady_clock::now() + std::chrono::seconds(20);
+    while (!done && std::chrono::steady_clock::now() < end)
+        std::this_thread::sleep_for(std::chrono::milliseconds(5));
+    const bool passedAlone = done;
+    // a watcher stuck in an open is let go by a writer that comes and goes
+    while (!done) {
+        for (const std::string& p : pipes) {
+            const int fd = ::open(p.c_str(), O_WRONLY | O_NONBLOCK);
+            if (fd >= 0)
+                ::close(fd);
+        }
+        std::this_thread::sleep_for(std::chrono::milliseconds(5));
+    }
+    pass.join();
+    ASSERT_TRUE(passedAlone);
+    EXPECT_EQ(rig.Names("preset"), std::vector<std::string>{});
+    EXPECT_EQ(rig.Names("keysIn"), std::vector<std::string>{});
+    EXPECT_NE(ReadText(rig.File("commands", "statusTessaro.xml")).find("Not Transfered"), std::string::npos);
 }
 
 } // namespace
