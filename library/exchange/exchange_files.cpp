@@ -2,6 +2,7 @@
 
 #include <cstdio>
 #include <cstdlib>
+#include <filesystem>
 #include <optional>
 
 #include "exchange/exchange_names.h"
@@ -52,6 +53,11 @@ bool ExchangeFiles::DeleteRequestFile(const std::string& path) {
 bool ExchangeFiles::ReleaseRequestFile(const std::string& from, const std::string& to) {
     std::string real = fs_.Resolve(from);
     if (HeldOpenForWriting(real))
+        return false;
+    // A release folder that is the incoming folder itself: deleting the
+    // target would delete the file.
+    std::error_code error;
+    if (std::filesystem::equivalent(real, fs_.Resolve(to), error))
         return false;
     if (fs_.Exists(to))
         fs_.DeleteFile(to);

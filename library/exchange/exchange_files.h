@@ -29,7 +29,7 @@ public:
     // writing; such a file is met again in a later pass.
     bool DeleteRequestFile(const std::string& path);
     // Moves a request file on, replacing a file of that name at the target;
-    // a file still being written stays where it is.
+    // a file still being written, or one that is already its own target, stays where it is.
     bool ReleaseRequestFile(const std::string& from, const std::string& to);
 
     static std::string StatusMessageText(const std::tm& utc, bool transferred);

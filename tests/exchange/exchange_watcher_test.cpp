@@ -223,6 +223,22 @@ TEST(ExchangeWatcher, ScanJustAfterAJobIsDropped) {
     EXPECT_FALSE(fs::exists(rig.File("keysOut", "InkKeys.xml")));
 }
 
+// Release folder set to the incoming one itself (here spelt another way):
+// making room for the file at the target must not delete the file.
+TEST(ExchangeWatcher, ScansReleasedIntoTheirOwnFolderStay) {
+    ExchangeRig rig(Press());
+    rig.config.SetPathLoopScanSND(rig.temp / "SCANIN/.");
+    rig.Switches(false, true);
+    WriteText(rig.File("scanIn", "a.TVF"), "scan a");
+    WriteText(rig.File("scanIn", "Scan.xml"), "<scan/>");
+    rig.watcher.RunPass();
+    rig.watcher.RunPass();
+    EXPECT_EQ(rig.Names("scanIn"), (std::vector<std::string>{"Scan.xml", "a.TVF"}));
+    EXPECT_EQ(ReadText(rig.File("scanIn", "a.TVF")), "scan a");
+    EXPECT_EQ(ReadText(rig.File("scanIn", "Scan.xml")), "<scan/>");
+    EXPECT_TRUE(fs::exists(rig.File("keysOut", "InkKeys.xml")));
+}
+
 TEST(ExchangeWatcher, OneTvfFilePerPass) {
     ExchangeRig rig(Press());
     rig.Switches(false, true);
