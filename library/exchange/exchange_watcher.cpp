@@ -284,9 +284,16 @@ int ExchangeWatcher::WriteData() {
         if (result == 0)
             result = r;
     };
-    for (int u = 1; u <= units && !Stopping(); ++u) {
+    for (int u = 1; u <= units; ++u) {
         const UnitRecord row = table_.Get(u - 1);
-        if (!(row.present && row.transfer && row.updateUnit)) {
+        const bool send = row.present && row.transfer && row.updateUnit;
+        if (Stopping()) {
+            // the library is going away: a unit left unsent fails the transfer
+            if (send)
+                count(TSR_NO_REPLY);
+            continue;
+        }
+        if (!send) {
             log_.WriteText("tF", kLevel);
             continue;
         }

@@ -291,6 +291,27 @@ INSTANTIATE_TEST_SUITE_P(
                       StatusCase{"failingWorkingPosition", kJob, 0, 0x06, "Not Transfered"}),
     [](const ::testing::TestParamInfo<StatusCase>& p) { return p.param.name; });
 
+// The watcher told to stop (the library unloading) while corrected keys go
+// to the press leaves the later units unsent: the answer must not claim them.
+ExchangeWatcher* stopOnFirstKeys = nullptr;
+
+TEST(ExchangeWatcher, TransferCutShortByAStopIsNotReportedAsDone) {
+    ExchangeRig rig(Press());
+    stopOnFirstKeys = &rig.watcher;
+    rig.events.SetCallback([](std::int32_t unit, std::int32_t code, std::int32_t kind) {
+        if (unit == 1 && code == TSR_EVENT_START && kind == TSR_KIND_KEYS && stopOnFirstKeys)
+            stopOnFirstKeys->Stop();
+    });
+    WriteText(rig.File("keysIn", "NewInkKeys.xml"), kJob);
+    rig.Switches(false, true);
+    rig.watcher.RunPass();
+    rig.events.SetCallback(nullptr);
+    stopOnFirstKeys = nullptr;
+    EXPECT_EQ(rig.console->Unit(2).position, sim::Position::Zero);
+    const std::string status = ReadText(rig.File("commands", "statusTessaro.xml"));
+    EXPECT_NE(status.find("<qv:command Transfer=\"Not Transfered\" />"), std::string::npos) << status;
+}
+
 TEST(ExchangeWatcher, WriteDataSendsWhatTheRowsAllow) {
     ExchangeRig rig(Press());
     for (int row = 0; row < 4; ++row)
