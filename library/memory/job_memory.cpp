@@ -122,7 +122,7 @@ std::vector<JobMemory::UnitValues> JobMemory::ReadUnitsFromFile(const std::strin
     std::vector<UnitValues> units;
     for (int u = 1; u <= kMaxJobUnits; ++u) {
         const std::string section = UnitSection(u);
-        const std::string keys = ini.ReadString(section, "KEYS", "", 999);
+        const std::string keys = ini.ReadString(section, "KEYS", "", kMaxKeysText);
         if (keys.empty())
             break;
         UnitValues v = ParseKeys(keys);

@@ -25,6 +25,9 @@ public:
     // Both limits of what one job holds while it is saved or recalled.
     static constexpr int kMaxJobUnits = kMaxUnits;
     static constexpr int kMaxJobKeys = kMaxKeys;
+    // Longest "KEYS" text a recall reads: room for kMaxJobKeys values of any
+    // int with their blanks, so a saved job of many keys comes back uncut.
+    static constexpr int kMaxKeysText = kMaxJobKeys * 12;
     // Recall's values for a unit section that lacks "DUCTOR" or "DUCTORCYCLE".
     static constexpr int kDefaultDuctor = 14;
     static constexpr int kDefaultDuctorCycle = 14;

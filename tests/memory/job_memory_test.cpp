@@ -349,6 +349,24 @@ TEST_F(RecallTest, MoreThanFiveHundredValuesAreCutToFiveHundred) {
     EXPECT_EQ(std::count(sent.begin(), sent.end(), 0), 499);
 }
 
+// Five hundred keys of three digits make a "KEYS" text of about 2000
+// characters; the job saved so must come back whole, its last value uncut.
+TEST(JobMemoryRecall, AJobOfFiveHundredKeysComesBackAsSaved) {
+    MemoryRig rig({.units = 2, .keys = 500});
+    FillConsole(rig, 2, 500, {128, 128}, {5, 5});
+    rig.memory.SaveJob(2);
+    rig.sim.ClearRecord();
+    ASSERT_EQ(rig.memory.LoadJob(2), 0);
+    for (int u = 1; u <= 2; ++u) {
+        std::vector<std::uint8_t> expected;
+        for (int k = 0; k < 500; ++k)
+            expected.push_back(KeyOf(u, k));
+        const std::vector<std::uint8_t> sent = rig.ValuesSent(0x01, u);
+        ASSERT_EQ(sent.size(), expected.size()) << u;
+        EXPECT_EQ(sent, expected) << u;
+    }
+}
+
 TEST_F(RecallTest, BinaryJunkIsReadWithoutACrash) {
     std::string junk = "[UNIT 1]\nKEYS=";
     for (int i = 1; i < 256; ++i)
