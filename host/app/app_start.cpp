@@ -119,13 +119,16 @@ void TApp::saveConfig(int32_t memoryId, const std::string& memoryName) {
             const std::string date = SaveDateText(std::time(nullptr));
             TSR_MemorySaveJob(memoryId);
             TSR_WriteLogFile("Memory saved");
-            TSR_MemorySetInfo(memoryId, memoryName.c_str(), date.c_str());
+            // The save itself always answers 0; the description write finds
+            // the job file missing when no job could be written.
+            const int32_t described = TSR_MemorySetInfo(memoryId, memoryName.c_str(), date.c_str());
             TSR_WriteLogFile("Memory info updated");
-            return 0;
+            return described;
         },
         [this, memoryId](const TaskResult& result) {
-            result.Get();
-            ShowError("Configuration saved to position " + std::to_string(memoryId + 1));
+            const bool saved = result.Get() == 0;
+            ShowError(std::string(saved ? "Configuration saved" : "Configuration not saved") + " to position " +
+                      std::to_string(memoryId + 1));
             LoadMemoryList();
         });
 }

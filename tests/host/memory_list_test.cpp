@@ -136,6 +136,22 @@ TEST(MemoryJobs, SaveToPositionZeroThenRecall) {
     }
 }
 
+TEST(MemoryJobs, ASaveThatLeavesNoJobIsReportedAsNotSaved) {
+    HostRig rig;
+    // A file where the job memory folder belongs: no job file can be written.
+    std::filesystem::create_directories(rig.logFolder);
+    WriteText(rig.logFolder + "/Memory", "");
+    rig.StartLibrary();
+    rig.app->saveConfig(0, "Job A");
+    ASSERT_TRUE(rig.RunCompletions(1));
+    const std::string errors = rig.app->Geterrors();
+    EXPECT_NE(errors.find("\"Configuration not saved to position 1\""), std::string::npos) << errors;
+    EXPECT_EQ(errors.find("Configuration saved"), std::string::npos) << errors;
+    // The page still gets the list, which clears its busy position.
+    EXPECT_EQ(Only(rig.browser.Texts(), {"App.loadMemory", "App.emptyMemory"}),
+              (Texts{"App.emptyMemory(0)", "App.emptyMemory(1)", "App.emptyMemory(2)", "App.emptyMemory(3)"}));
+}
+
 TEST(MemoryJobs, RecallingAnEmptyPositionOnlyMakesTheValuesDirty) {
     HostRig rig;
     rig.StartLibrary();
