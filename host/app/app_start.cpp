@@ -127,8 +127,9 @@ void TApp::saveConfig(int32_t memoryId, const std::string& memoryName) {
         },
         [this, memoryId](const TaskResult& result) {
             const bool saved = result.Get() == 0;
+            // Counted from 1 in 64 bits: the page may name any 32-bit position.
             ShowError(std::string(saved ? "Configuration saved" : "Configuration not saved") + " to position " +
-                      std::to_string(memoryId + 1));
+                      std::to_string(int64_t{memoryId} + 1));
             LoadMemoryList();
         });
 }

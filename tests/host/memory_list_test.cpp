@@ -152,6 +152,15 @@ TEST(MemoryJobs, ASaveThatLeavesNoJobIsReportedAsNotSaved) {
               (Texts{"App.emptyMemory(0)", "App.emptyMemory(1)", "App.emptyMemory(2)", "App.emptyMemory(3)"}));
 }
 
+TEST(MemoryJobs, TheLargestPositionIsCountedOnWithoutOverflow) {
+    HostRig rig;
+    rig.StartLibrary();
+    rig.app->saveConfig(INT32_MAX, "Far");
+    ASSERT_TRUE(rig.RunCompletions(1));
+    const std::string errors = rig.app->Geterrors();
+    EXPECT_NE(errors.find("\"Configuration saved to position 2147483648\""), std::string::npos) << errors;
+}
+
 TEST(MemoryJobs, RecallingAnEmptyPositionOnlyMakesTheValuesDirty) {
     HostRig rig;
     rig.StartLibrary();
