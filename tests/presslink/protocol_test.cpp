@@ -50,8 +50,15 @@ TEST_F(ProtocolTest, SetDuctorSendsValueAndCommitAtOnce) {
     for (const LogEntry& e : LogEntries())
         if (e.colour == "red" || e.colour == "blue")
             order.push_back(e.colour);
-    const std::vector<std::string> expected = {"red", "blue", "red", "red", "blue", "blue"};
-    EXPECT_EQ(order, expected);
+    const std::vector<std::string> start = {"red", "blue", "red", "red"};
+    ASSERT_GE(order.size(), start.size());
+    EXPECT_EQ(std::vector<std::string>(order.begin(), order.begin() + 4), start);
+    // Then the answers: the value frame's, unless it came before the commit
+    // was sent (a busy machine) and the commit's send dropped it, and the commit's.
+    const std::vector<std::string> answers(order.begin() + 4, order.end());
+    EXPECT_TRUE(answers == std::vector<std::string>({"blue", "blue"}) ||
+                answers == std::vector<std::string>({"blue"}))
+        << ::testing::PrintToString(order);
     EXPECT_TRUE(Events().empty());
 }
 
