@@ -1,6 +1,7 @@
 // TApp: start sequence, settings, languages and the memory list.
 #include "app/app.h"
 
+#include <algorithm>
 #include <ctime>
 
 #include "app/bug_report.h"
@@ -60,7 +61,8 @@ void TApp::LoadUnits() {
 
 void TApp::LoadSettings() {
     const SettingsValues settings = ReadLibrarySettings();
-    FNumberOfKeys = settings.keys;
+    // The settings page can store any count; the library holds no more keys than this.
+    FNumberOfKeys = std::clamp<int32_t>(settings.keys, 0, TSR_MAX_KEYS);
     FenableDuctorCycle = settings.ductorcycle > 0;
     // Handing the switches back is what turns the exchange watcher's halves on or off.
     TSR_INI_SetConnectPSX(settings.preset ? 1 : 0);

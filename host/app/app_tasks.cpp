@@ -1,6 +1,7 @@
 // TApp: press operations on worker tasks and the library start.
 #include "app/app.h"
 
+#include <algorithm>
 #include <chrono>
 #include <iostream>
 #include <thread>
@@ -171,7 +172,8 @@ void TApp::ApplySettings(TUnitList units) {
                 } else if (const int32_t percent = FkeysPercentage[u]; percent != 0) {
                     // The library reads one value per key of its current key
                     // count, which may have changed since the settings were read.
-                    const int32_t keys = std::max<int32_t>({FNumberOfKeys.load(), TSR_INI_GetKeysNumber(), 0});
+                    const int32_t keys = std::clamp<int32_t>(
+                        std::max<int32_t>(FNumberOfKeys.load(), TSR_INI_GetKeysNumber()), 0, TSR_MAX_KEYS);
                     const std::vector<float> percentages(static_cast<size_t>(keys), static_cast<float>(percent));
                     NotePortNotOpen(u, TSR_SetNewKey_Percentage(u, percentages.data(), FNumberOfKeys));
                 }

@@ -41,6 +41,10 @@ enum {
 };
 enum { TSR_KIND_UNIT = 0, TSR_KIND_KEYS = 1, TSR_KIND_DUCTOR = 2, TSR_KIND_DUCTOR_CYCLE = 3 };
 
+/* Ink keys per unit that the library reads, sends and stores at most; a
+   configured "KeysNumber" above it counts as this many. */
+enum { TSR_MAX_KEYS = 500 };
+
 /* Transaction results of every press operation. */
 enum { TSR_OK = 0, TSR_PORT_NOT_OPEN = 1, TSR_BAD_REPLY = 2, TSR_NO_REPLY = 3 };
 

@@ -5,10 +5,12 @@
 #include <mutex>
 #include <string>
 
+#include "tessaro.h"
+
 namespace tsr {
 
 constexpr int kMaxUnits = 12;
-constexpr int kMaxKeys = 500;
+constexpr int kMaxKeys = TSR_MAX_KEYS;
 
 // What the library knows of one printing unit (row i belongs to unit i + 1).
 struct UnitRecord {

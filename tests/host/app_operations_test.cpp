@@ -444,6 +444,20 @@ TEST(SwapUnit, ExchangesTheValuesOfBothUnits) {
     EXPECT_EQ(rig.console->Unit(3).ductorCycle, 8);
 }
 
+// A key count above what the library holds per unit, as the settings page
+// can store it: the host's buffers and the page's profile keep to 500 keys.
+TEST(LoadInitialState, AKeyCountAboveTheLibrarysLimitIsReadAsTheLimit) {
+    HostRig rig({.units = 1, .keys = 600, .consoleKeys = 500});
+    rig.StartLibrary();
+    rig.app->LoadInitialState();
+    ASSERT_TRUE(rig.RunCompletions(1));
+    const Texts texts = rig.browser.Texts();
+    const auto keys = std::find_if(texts.begin(), texts.end(),
+                                   [](const std::string& t) { return t.rfind("App.showUnitKeys(1, ", 0) == 0; });
+    ASSERT_NE(keys, texts.end()) << ::testing::PrintToString(texts);
+    EXPECT_EQ(std::count(keys->begin(), keys->end(), ','), 500) << *keys; // after the unit: 500 values
+}
+
 TEST(LoadInitialState, ReadsEveryUnitInOrder) {
     struct Case {
         int ductorCycle;
