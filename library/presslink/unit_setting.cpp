@@ -78,22 +78,26 @@ int UnitSetting::KeysInUse() const {
 
 int UnitSetting::ApplyKeys(int unit, const std::int32_t* keys, int count) {
     events_.Emit(unit, kEventStart, kKindKeys);
-    if (protocol_.SetKeys(unit, keys, count) == kResultOk)
+    const int set = protocol_.SetKeys(unit, keys, count);
+    if (set == kResultOk)
         events_.Emit(unit, kEventDone, kKindKeys);
+    // The execute command goes out all the same, but an answered execute
+    // does not make keys the console never took a success.
     const int r = protocol_.ExecuteKeys(unit);
     if (r == kResultOk)
         events_.Emit(unit, kEventDone, kKindKeys);
-    return r;
+    return r != kResultOk ? r : set;
 }
 
 int UnitSetting::ApplyDuctor(int unit, int percent) {
     events_.Emit(unit, kEventStart, kKindDuctor);
-    if (protocol_.SetDuctor(unit, PercentToWire(percent)) == kResultOk)
+    const int set = protocol_.SetDuctor(unit, PercentToWire(percent));
+    if (set == kResultOk)
         events_.Emit(unit, kEventDone, kKindDuctor);
     const int r = protocol_.ExecuteDuctor(unit);
     if (r == kResultOk)
         events_.Emit(unit, kEventDone, kKindDuctor);
-    return r;
+    return r != kResultOk ? r : set;
 }
 
 int UnitSetting::ApplyDuctorCycle(int unit, int cycle) {

@@ -288,7 +288,9 @@ INSTANTIATE_TEST_SUITE_P(
                       StatusCase{"notParsing", "<JDF><InkZoneProfile Side=\"Front\"></JDF", 0, 0,
                                  "Not Transfered"},
                       StatusCase{"failingCycleCounts0", kJob, 3, 0x50, "Successful Transfered"},
-                      StatusCase{"failingWorkingPosition", kJob, 0, 0x06, "Not Transfered"}),
+                      StatusCase{"failingWorkingPosition", kJob, 0, 0x06, "Not Transfered"},
+                      // the console answers the execute command but never took the keys
+                      StatusCase{"failingKeys", kJob, 0, 0x01, "Not Transfered"}),
     [](const ::testing::TestParamInfo<StatusCase>& p) { return p.param.name; });
 
 // The watcher told to stop (the library unloading) while corrected keys go

@@ -56,9 +56,43 @@ TEST_F(OperationsTest, AbsoluteKeys) {
 TEST_F(OperationsTest, AbsoluteKeysFailingSetStillExecutes) {
     sim_->AddFault(0x01, Fault{FaultKind::NoAnswer}, 3);
     std::int32_t values[24] = {};
-    EXPECT_EQ(setting_->SetNewKeyAbsolute(1, values, 24), 0);
+    // the execute command still goes out, but the keys never reached the console
+    EXPECT_EQ(setting_->SetNewKeyAbsolute(1, values, 24), 3);
     EXPECT_EQ(Events(), (std::vector<Event>{{1, 0, 1}, {1, 1, 1}, {1, 2, 1}, {1, 3, 1}, {1, 4, 1}}));
     EXPECT_EQ(Opcodes(), (std::vector<int>{0x01, 0x01, 0x01, 0x25}));
+}
+
+TEST_F(OperationsTest, AFailedSetIsNoSuccessThoughTheExecuteIsAnswered) {
+    struct Case {
+        int opcode;
+        FaultKind fault;
+        bool ductor;
+        int result;
+        std::vector<int> opcodes;
+    } cases[] = {
+        {0x01, FaultKind::BadAnswer, false, 2, {0x01, 0x01, 0x01, 0x25}},
+        {0x03, FaultKind::NoAnswer, false, 3, {0x01, 0x03, 0x03, 0x03, 0x25}},
+        {0x09, FaultKind::NoAnswer, true, 3, {0x09, 0x09, 0x09, 0x24}},
+        {0x03, FaultKind::BadAnswer, true, 2, {0x09, 0x03, 0x03, 0x03, 0x24}},
+    };
+    std::int32_t values[24] = {};
+    for (const Case& c : cases) {
+        sim_->Update([](sim::PressConsole& console) { console.ClearFrames(); });
+        sim_->AddFault(c.opcode, Fault{c.fault}, 3);
+        const int r =
+            c.ductor ? setting_->SetNewDuctorAbsolute(1, 40) : setting_->SetNewKeyAbsolute(1, values, 24);
+        EXPECT_EQ(r, c.result) << c.opcode;
+        EXPECT_EQ(Opcodes(), c.opcodes) << c.opcode;
+        ASSERT_TRUE(sim_->WaitIdle(2000));
+    }
+    // the relative forms end the same way
+    sim_->Update([](sim::PressConsole& console) { console.ClearFrames(); });
+    sim_->AddFault(0x01, Fault{FaultKind::NoAnswer}, 3);
+    EXPECT_EQ(setting_->SetNewKeyRelative(1, 5), 3);
+    sim_->AddFault(0x09, Fault{FaultKind::NoAnswer}, 3);
+    EXPECT_EQ(setting_->SetNewDuctorRelative(1, 5), 3);
+    EXPECT_EQ(sim_->Unit(1).keyExecutions, 3);
+    EXPECT_EQ(sim_->Unit(1).ductorExecutions, 3);
 }
 
 TEST_F(OperationsTest, KeyCountsAreLimitedToFiveHundred) {
