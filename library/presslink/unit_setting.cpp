@@ -65,7 +65,8 @@ int UnitSetting::PercentageKey(int key, float percent) {
     const long double k = key;
     const long double changed =
         k + k * static_cast<long double>(percent) * static_cast<long double>(0.01f) + 0.5L;
-    if (changed <= 0.0L)
+    // A closed key times an infinite change is no number: it stays closed.
+    if (!(changed > 0.0L))
         return 0;
     if (changed >= 255.0L)
         return 255;

@@ -44,15 +44,17 @@ TEST(Conversions, InkingUpDuctorByteIsOneBelowWholeProducts) {
 }
 
 TEST(Conversions, PercentageKeys) {
+    constexpr float kInfinity = std::numeric_limits<float>::infinity();
     struct Case {
         int key;
         float percent;
         int out;
     };
     const Case cases[] = {
-        {100, 10.0f, 110}, {100, -50.0f, 50}, {200, 50.0f, 255}, {3, 50.0f, 4},    {0, 90.0f, 0},
-        {17, 0.0f, 17},    {255, 0.0f, 255},  {10, -100.0f, 0},  {10, -300.0f, 0}, {1, 50.0f, 1},
-        {2, 25.0f, 2},     {50, 1e30f, 255},  {50, -1e30f, 0},   {40, 2.5f, 41},
+        {100, 10.0f, 110},  {100, -50.0f, 50},   {200, 50.0f, 255},  {3, 50.0f, 4},    {0, 90.0f, 0},
+        {17, 0.0f, 17},     {255, 0.0f, 255},    {10, -100.0f, 0},   {10, -300.0f, 0}, {1, 50.0f, 1},
+        {2, 25.0f, 2},      {50, 1e30f, 255},    {50, -1e30f, 0},    {40, 2.5f, 41},   {0, kInfinity, 0},
+        {0, -kInfinity, 0}, {9, kInfinity, 255}, {9, -kInfinity, 0},
     };
     for (const Case& c : cases)
         EXPECT_EQ(UnitSetting::PercentageKey(c.key, c.percent), c.out)

@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <atomic>
+#include <limits>
 #include <thread>
 
 namespace tsr::test {
@@ -168,6 +169,26 @@ TEST_F(OperationsTest, PercentageKeys) {
     sim_->Update([](sim::PressConsole& c) { c.ClearFrames(); });
     ASSERT_EQ(setting_->SetNewKeyPercentage(1, percent.data()), 0);
     EXPECT_EQ(ConsoleKeys(1, 5), (Bytes{4, 255, 110, 50, 100}));
+}
+
+TEST_F(OperationsTest, InfinitePercentagesGiveKeysInRange) {
+    Bytes keys(24, 100);
+    keys[0] = 0;
+    keys[2] = 0;
+    SetKeysOnConsole(1, keys);
+    std::vector<float> percent(24, 0.0f);
+    percent[0] = std::numeric_limits<float>::infinity();
+    percent[1] = std::numeric_limits<float>::infinity();
+    percent[2] = -std::numeric_limits<float>::infinity();
+    ASSERT_EQ(setting_->SetNewKeyPercentage(1, percent.data()), 0);
+    EXPECT_EQ(ConsoleKeys(1, 4), (Bytes{0, 255, 0, 100}));
+    // the keys sent, as logged after "Set"
+    const std::vector<LogEntry> entries = LogEntries();
+    const auto set =
+        std::find_if(entries.begin(), entries.end(), [](const LogEntry& e) { return e.body == "Set"; });
+    ASSERT_NE(set, entries.end());
+    ASSERT_NE(set + 1, entries.end());
+    EXPECT_EQ((set + 1)->body.substr(0, 15), " 00 255 00 100 ") << (set + 1)->body;
 }
 
 TEST_F(OperationsTest, AbsoluteDuctor) {
