@@ -272,6 +272,12 @@ void UnitSetting::MoveToWorking(int unit) {
         events_.Emit(unit, kEventDone, kKindUnit);
 }
 
+// A unit's own values, as read before a swap, written back to it.
+void UnitSetting::PutBack(int unit, const UnitValues& values) {
+    if (WriteUnit(unit, values) == kResultOk)
+        MoveToWorking(unit);
+}
+
 int UnitSetting::CopyUnit(int destination, int source) {
     PressGuard guard(lock_);
     WriteLogLine(log_, "copyunit d=%d s=%d", destination, source);
@@ -297,13 +303,21 @@ int UnitSetting::SwapUnits(int unitA, int unitB) {
     r = ReadUnit(unitB, b);
     if (r != kResultOk)
         return r;
+    // A write that fails part-way would leave a unit with the other's keys
+    // and its own ductor, or a's values nowhere on the press: the units
+    // written so far get their own values back before the failure is returned.
     r = WriteUnit(unitA, b);
-    if (r != kResultOk)
+    if (r != kResultOk) {
+        PutBack(unitA, a);
         return r;
+    }
     MoveToWorking(unitA);
     r = WriteUnit(unitB, a);
-    if (r != kResultOk)
+    if (r != kResultOk) {
+        PutBack(unitB, b);
+        PutBack(unitA, a);
         return r;
+    }
     MoveToWorking(unitB);
     // Rows exist only for units in use that the table can hold.
     const int units = std::clamp(config_.UnitNumber(), 0, kMaxUnits);

@@ -54,6 +54,7 @@ private:
     int ReadUnit(int unit, UnitValues& values);
     int WriteUnit(int unit, const UnitValues& values);
     void MoveToWorking(int unit);
+    void PutBack(int unit, const UnitValues& values);
 
     PressProtocol& protocol_;
     Configuration& config_;

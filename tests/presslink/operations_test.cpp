@@ -400,6 +400,37 @@ TEST_F(OperationsTest, SwapUnits) {
     EXPECT_EQ(table_.Get(0).separation, "Black");
 }
 
+TEST_F(OperationsTest, AFailedSwapPutsBackWhatItHadWritten) {
+    // The ductor set fails on the first unit written, or on the second after
+    // its keys went in; neither unit may be left without its own values.
+    struct Case {
+        int ductorSetsBefore; // ductor sets the console answers before the failing one
+        int result;
+    } cases[] = {{0, 3}, {1, 3}};
+    for (const Case& c : cases) {
+        Restart("KeysNumber=24\nUnitNumber=4\nDuctorCycle=0\n");
+        SetKeysOnConsole(1, Bytes(24, 11));
+        SetKeysOnConsole(2, Bytes(24, 22));
+        sim_->Update([](sim::PressConsole& console) {
+            console.Unit(1).ductor = 0x80;
+            console.Unit(2).ductor = 0xFF;
+        });
+        UnitRecord first;
+        first.separation = "Cyan";
+        table_.Set(0, first);
+        if (c.ductorSetsBefore > 0)
+            sim_->AddFault(0x09, Fault{FaultKind::Delay, 0}, c.ductorSetsBefore);
+        sim_->AddFault(0x09, Fault{FaultKind::NoAnswer}, 3);
+        EXPECT_EQ(setting_->SwapUnits(1, 2), c.result) << c.ductorSetsBefore;
+        ASSERT_TRUE(sim_->WaitIdle(2000));
+        EXPECT_EQ(ConsoleKeys(1), Bytes(24, 11)) << c.ductorSetsBefore;
+        EXPECT_EQ(ConsoleKeys(2), Bytes(24, 22)) << c.ductorSetsBefore;
+        EXPECT_EQ(sim_->Unit(1).ductor, 0x80) << c.ductorSetsBefore;
+        EXPECT_EQ(sim_->Unit(2).ductor, 0xFF) << c.ductorSetsBefore;
+        EXPECT_EQ(table_.Get(0).separation, "Cyan");
+    }
+}
+
 TEST_F(OperationsTest, SwapNeverReachesPastTheTable) {
     Restart("KeysNumber=24\nUnitNumber=20\nDuctorCycle=0\n");
     UnitRecord a;
