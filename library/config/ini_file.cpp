@@ -151,6 +151,8 @@ bool IniFile::WriteString(const std::string& section, const std::string& key, co
     std::optional<std::string> content = fs_.ReadFile(path_);
     if (content)
         p = Parse(*content);
+    else if (fs_.Exists(path_))
+        return false; // there but unreadable: writing would replace all its other keys
     const std::string line = key + "=" + value.substr(0, value.find_first_of("\r\n"));
 
     const long header = FindSection(p, section);

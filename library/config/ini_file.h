@@ -24,7 +24,8 @@ public:
     int ReadInt(const std::string& section, const std::string& key, int def) const;
     // Replaces in place, appends at the end of the section, or appends section
     // and key at the end of the file (created if missing). A value is written
-    // up to its first line end, so it cannot add lines. False on failure.
+    // up to its first line end, so it cannot add lines. False on failure, and
+    // when the file is there but cannot be read (it is then left as it is).
     bool WriteString(const std::string& section, const std::string& key, const std::string& value);
 
     // The decimal number (optional sign) at the start of text, blanks skipped;

@@ -2,6 +2,7 @@
 
 #include <climits>
 #include <gtest/gtest.h>
+#include <sys/stat.h>
 #include <thread>
 
 #include "config/temp_folder.h"
@@ -219,6 +220,15 @@ TEST_F(ConfigurationTest, UnreadableFileGivesDefaults) {
     config.SetUnitNumber(6); // the write fails; the member keeps the value
     EXPECT_EQ(config.UnitNumber(), 6);
     EXPECT_TRUE(std::filesystem::is_directory(path));
+}
+
+TEST_F(ConfigurationTest, FileThatIsThereButCannotBeReadIsNotOverwrittenWithDefaults) {
+    ASSERT_EQ(::mkfifo(path.c_str(), 0644), 0);
+    LoadAndSave();
+    EXPECT_EQ(config.UnitNumber(), 4);
+    config.SetUnitNumber(6);
+    EXPECT_EQ(config.UnitNumber(), 6);
+    EXPECT_EQ(std::filesystem::status(path).type(), std::filesystem::file_type::fifo);
 }
 
 TEST_F(ConfigurationTest, TextMembersAreReplacedAndCopiedWithoutRaces) {

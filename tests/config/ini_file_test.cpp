@@ -3,6 +3,7 @@
 #include <climits>
 #include <gtest/gtest.h>
 #include <sys/stat.h>
+#include <unistd.h>
 
 #include "config/temp_folder.h"
 #include "platform/file_system.h"
@@ -38,6 +39,25 @@ TEST_F(IniFileTest, MissingOrUnreadableFileGivesDefaults) {
     IniFile noPath(*fs, "");
     EXPECT_EQ(noPath.ReadInt("GENERAL", "COM1", 3), 3);
     EXPECT_FALSE(noPath.WriteString("GENERAL", "COM1", "2"));
+}
+
+// A file that is there but cannot be read is not taken for a missing one: a
+// write would replace every other key and section of it with the one key.
+TEST_F(IniFileTest, ExistingFileThatCannotBeReadIsNeverReplaced) {
+    ASSERT_EQ(::mkfifo(path.c_str(), 0644), 0); // open for reading fails: no regular file
+    EXPECT_FALSE(ini.WriteString("GENERAL", "COM1", "2"));
+    struct stat st {};
+    ASSERT_EQ(::stat(path.c_str(), &st), 0);
+    EXPECT_TRUE(S_ISFIFO(st.st_mode));
+    ASSERT_EQ(::unlink(path.c_str()), 0);
+
+    if (::geteuid() == 0)
+        return; // permissions keep nothing from root
+    test::WriteText(path, "[GENERAL]\r\nCOM1=1\r\n[INKINGUP]\r\nKeys=15\r\n");
+    ASSERT_EQ(::chmod(path.c_str(), 0200), 0);
+    EXPECT_FALSE(ini.WriteString("GENERAL", "COM1", "2"));
+    ASSERT_EQ(::chmod(path.c_str(), 0600), 0);
+    EXPECT_EQ(test::ReadText(path), "[GENERAL]\r\nCOM1=1\r\n[INKINGUP]\r\nKeys=15\r\n");
 }
 
 TEST_F(IniFileTest, ReadLimitCutsLongValues) {
