@@ -44,10 +44,11 @@ std::int32_t Library::Init(std::int32_t hostWindow, const std::string& configPat
     config_.Load(configPath);
     config_.SaveAll();
 
+    // folders first: entries other threads write meanwhile still go to the old folder
     const std::string logFolder = config_.PathLogs();
-    log_.SetFolder(logFolder);
     CreateFolderPath(*fs_, logFolder, 0);
     CreateFolderPath(*fs_, logFolder + "/Memory", 0);
+    log_.SetFolder(logFolder);
     log_.WriteText("init", 3);
 
     ClosePort();

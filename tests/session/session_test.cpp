@@ -1,5 +1,7 @@
+#include <atomic>
 #include <cstring>
 #include <gtest/gtest.h>
+#include <thread>
 
 #include "config/temp_folder.h"
 #include "session/session_support.h"
@@ -81,6 +83,34 @@ TEST_F(SessionTest, LogFolderInWindowsFormIsCreatedAlongItsPath) {
     EXPECT_TRUE(fsys::is_directory("data/press/log/Memory"));
     EXPECT_NE(LogText("data/press/log").find("'>init<"), std::string::npos);
     EXPECT_STREQ(TSR_INI_GetPathLogs(), "data\\press\\log"); // the text itself stays as it was
+}
+
+TEST_F(SessionTest, EntriesWrittenWhileInitMovesTheLogToANewFolderAreKept) {
+    fsys::create_directory("data");
+    auto initIn = [&](int n) {
+        test::WriteText("Tessaro.ini", "[GENERAL]\r\nPathLogs=data/log" + std::to_string(n) + "\r\n");
+        EXPECT_EQ(Init(test::RecordFirst, 0), 0);
+    };
+    initIn(0);
+    std::atomic<bool> stop{false};
+    long written = 0;
+    std::thread writer([&] {
+        while (!stop) {
+            TSR_WriteLogFile("entry");
+            ++written;
+        }
+    });
+    for (int n = 1; n <= 40; ++n)
+        initIn(n);
+    stop = true;
+    writer.join();
+    long found = 0;
+    for (int n = 0; n <= 40; ++n) {
+        const std::string log = LogText("data/log" + std::to_string(n));
+        for (std::size_t at = log.find("'>entry<"); at != std::string::npos; at = log.find("'>entry<", at + 1))
+            ++found;
+    }
+    EXPECT_EQ(found, written);
 }
 
 TEST_F(SessionTest, InitEmptiesTheIncomingFoldersOfXmlFilesOnly) {
