@@ -12,7 +12,8 @@ namespace tsr {
 class AppendFile {
 public:
     virtual ~AppendFile() = default;
-    // One write of the whole text followed by a flush; errors are ignored.
+    // One write of the whole text followed by a flush; errors are ignored. A
+    // file deleted since it was opened is made again under its name first.
     virtual void WriteAndFlush(const std::string& bytes) = 0;
 };
 

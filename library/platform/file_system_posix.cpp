@@ -31,6 +31,11 @@ public:
         fd_ = -1;
         return fd;
     }
+    void reset(int fd) {
+        if (fd_ >= 0)
+            ::close(fd_);
+        fd_ = fd;
+    }
 
 private:
     int fd_;
@@ -106,15 +111,29 @@ std::optional<std::string> ReadAll(int fd) {
     }
 }
 
+constexpr int kAppendFlags = O_WRONLY | O_APPEND | O_CREAT | O_CLOEXEC;
+
 class PosixAppendFile final : public AppendFile {
 public:
-    explicit PosixAppendFile(int fd) : fd_(fd) {}
+    PosixAppendFile(int fd, std::string path) : fd_(fd), path_(std::move(path)) {}
     // O_APPEND makes each write land whole at the end; no user-space buffer
     // to flush, so the file is complete after every entry.
-    void WriteAndFlush(const std::string& bytes) override { WriteAll(fd_.get(), bytes.data(), bytes.size()); }
+    void WriteAndFlush(const std::string& bytes) override {
+        // A file deleted while open would swallow every later entry unseen:
+        // make it again under its name (dropped while its folder is gone).
+        struct stat st {};
+        if (::fstat(fd_.get(), &st) == 0 && st.st_nlink == 0) {
+            const int fd = ::open(path_.c_str(), kAppendFlags, 0666);
+            if (fd < 0)
+                return;
+            fd_.reset(fd);
+        }
+        WriteAll(fd_.get(), bytes.data(), bytes.size());
+    }
 
 private:
     Fd fd_;
+    std::string path_; // as opened
 };
 
 class PosixFileSystem final : public FileSystem {
@@ -270,10 +289,11 @@ public:
     }
 
     std::unique_ptr<AppendFile> OpenForAppend(const std::string& path) override {
-        int fd = ::open(Resolve(path).c_str(), O_WRONLY | O_APPEND | O_CREAT | O_CLOEXEC, 0666);
+        std::string resolved = Resolve(path);
+        int fd = ::open(resolved.c_str(), kAppendFlags, 0666);
         if (fd < 0)
             return nullptr;
-        return std::make_unique<PosixAppendFile>(fd);
+        return std::make_unique<PosixAppendFile>(fd, std::move(resolved));
     }
 
 private:

@@ -116,6 +116,22 @@ TEST_F(ActivityLogTest, MissingFolderDropsEntriesUntilItCanBeWritten) {
     EXPECT_EQ(fs.opens, opens);
 }
 
+// A technician may delete the hour's file, or the whole folder, while the log
+// holds it open; later entries must not go into the deleted file.
+TEST_F(ActivityLogTest, FileDeletedWhileOpenIsMadeAgainByTheNextEntry) {
+    log.WriteText("first", 3);
+    std::filesystem::remove(dir.Path() / "log/2016052714_log.html");
+    log.WriteText("second", 3);
+    EXPECT_EQ(File("2016052714_log.html"), "2016-05-27 14:03:11  <span style='color:green'>second</span></BR>");
+
+    std::filesystem::remove_all(dir.Path() / "log");
+    log.WriteText("lost", 3); // no folder: dropped
+    std::filesystem::create_directory(dir.Path() / "log");
+    log.WriteText("third", 3);
+    EXPECT_EQ(File("2016052714_log.html"), "2016-05-27 14:03:11  <span style='color:green'>third</span></BR>");
+    EXPECT_EQ(fs.opens, 1); // the log's own file switch is unchanged
+}
+
 TEST_F(ActivityLogTest, EntriesOfSeveralThreadsArriveWhole) {
     constexpr int kThreads = 4, kEntries = 300;
     std::vector<std::thread> threads;
