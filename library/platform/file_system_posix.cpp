@@ -111,7 +111,19 @@ std::optional<std::string> ReadAll(int fd) {
     }
 }
 
-constexpr int kAppendFlags = O_WRONLY | O_APPEND | O_CREAT | O_CLOEXEC;
+// A descriptor for appending to a regular file (created if missing), or -1.
+// Opened without waiting: for writing, a named pipe under the name would hold
+// the caller until some reader opens it.
+int OpenRegularForAppending(const std::string& path) {
+    Fd fd(::open(path.c_str(), O_WRONLY | O_APPEND | O_CREAT | O_CLOEXEC | O_NONBLOCK, 0666));
+    struct stat st {};
+    if (!fd.ok() || ::fstat(fd.get(), &st) != 0 || !S_ISREG(st.st_mode))
+        return -1;
+    const int flags = ::fcntl(fd.get(), F_GETFL);
+    if (flags < 0 || ::fcntl(fd.get(), F_SETFL, flags & ~O_NONBLOCK) != 0)
+        return -1;
+    return fd.release();
+}
 
 class PosixAppendFile final : public AppendFile {
 public:
@@ -123,7 +135,7 @@ public:
         // make it again under its name (dropped while its folder is gone).
         struct stat st {};
         if (::fstat(fd_.get(), &st) == 0 && st.st_nlink == 0) {
-            const int fd = ::open(path_.c_str(), kAppendFlags, 0666);
+            const int fd = OpenRegularForAppending(path_);
             if (fd < 0)
                 return;
             fd_.reset(fd);
@@ -290,7 +302,7 @@ public:
 
     std::unique_ptr<AppendFile> OpenForAppend(const std::string& path) override {
         std::string resolved = Resolve(path);
-        int fd = ::open(resolved.c_str(), kAppendFlags, 0666);
+        int fd = OpenRegularForAppending(resolved);
         if (fd < 0)
             return nullptr;
         return std::make_unique<PosixAppendFile>(fd, std::move(resolved));

@@ -4,6 +4,8 @@
 #include <regex>
 #include <thread>
 
+#include <sys/stat.h>
+
 #include "config/temp_folder.h"
 #include "log/fake_clock.h"
 #include "platform/file_system.h"
@@ -130,6 +132,17 @@ TEST_F(ActivityLogTest, FileDeletedWhileOpenIsMadeAgainByTheNextEntry) {
     log.WriteText("third", 3);
     EXPECT_EQ(File("2016052714_log.html"), "2016-05-27 14:03:11  <span style='color:green'>third</span></BR>");
     EXPECT_EQ(fs.opens, 1); // the log's own file switch is unchanged
+}
+
+TEST_F(ActivityLogTest, NamedPipeUnderTheFileNameDropsEntriesWithoutHoldingTheWriter) {
+    const std::string pipe = (dir.Path() / "log/2016052714_log.html").string();
+    ASSERT_EQ(::mkfifo(pipe.c_str(), 0644), 0); // opening it for writing waits for a reader
+    log.WriteText("dropped", 3);
+    log.WriteText("dropped too", 3);
+    EXPECT_EQ(fs.opens, 2);
+    clock.Set(test::kMay27At140311 + 3600);
+    log.WriteText("next hour", 3);
+    EXPECT_NE(File("2016052715_log.html").find("next hour"), std::string::npos);
 }
 
 TEST_F(ActivityLogTest, EntriesOfSeveralThreadsArriveWhole) {
