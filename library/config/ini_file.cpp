@@ -46,7 +46,10 @@ struct Line {
     std::string Value() const { return TrimSpaces(text.substr(text.find('=') + 1)); }
 };
 
+constexpr char kByteOrderMark[] = "\xEF\xBB\xBF";
+
 struct Parsed {
+    std::string mark; // a byte order mark the file begins with, kept when it is written back
     std::vector<Line> lines;
     std::string eol = "\r\n";
 };
@@ -56,6 +59,10 @@ Parsed Parse(const std::string& content) {
     if (content.find('\n') != std::string::npos && content.find("\r\n") == std::string::npos)
         p.eol = "\n";
     std::size_t start = 0;
+    if (content.rfind(kByteOrderMark, 0) == 0) {
+        p.mark = kByteOrderMark;
+        start = p.mark.size();
+    }
     while (start < content.size()) {
         std::size_t end = content.find('\n', start);
         if (end == std::string::npos)
@@ -177,7 +184,7 @@ bool IniFile::WriteString(const std::string& section, const std::string& key, co
         }
     }
 
-    std::string out;
+    std::string out = p.mark;
     for (const Line& l : p.lines)
         out += l.text + p.eol;
     if (content && *content == out)

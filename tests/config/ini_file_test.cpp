@@ -112,6 +112,15 @@ TEST_F(IniFileTest, ValueWithLineEndsCannotAddLines) {
     EXPECT_EQ(ini.ReadString("B", "y", "none"), "none");
 }
 
+// Editors may put a byte order mark before the first section of a file edited
+// by hand; that section must still be found, not added a second time.
+TEST_F(IniFileTest, ByteOrderMarkBeforeTheFirstSectionIsPassedOverAndKept) {
+    test::WriteText(path, "\xEF\xBB\xBF[GENERAL]\r\nUnitNumber=6\r\n");
+    EXPECT_EQ(ini.ReadInt("GENERAL", "UnitNumber", 4), 6);
+    EXPECT_TRUE(ini.WriteString("GENERAL", "KeysNumber", "32"));
+    EXPECT_EQ(test::ReadText(path), "\xEF\xBB\xBF[GENERAL]\r\nUnitNumber=6\r\nKeysNumber=32\r\n");
+}
+
 TEST_F(IniFileTest, FileNameIsFoundIgnoringCase) {
     test::WriteText(dir / "tessaro.INI", "[A]\r\nx=1\r\n");
     EXPECT_EQ(ini.ReadInt("A", "x", 0), 1);
