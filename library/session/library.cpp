@@ -46,8 +46,10 @@ std::int32_t Library::Init(std::int32_t hostWindow, const std::string& configPat
 
     // folders first: entries other threads write meanwhile still go to the old folder
     const std::string logFolder = config_.PathLogs();
-    CreateFolderPath(*fs_, logFolder, 0);
-    CreateFolderPath(*fs_, logFolder + "/Memory", 0);
+    if (!logFolder.empty()) { // no log folder: "/Memory" would be made at the file system's root
+        CreateFolderPath(*fs_, logFolder, 0);
+        CreateFolderPath(*fs_, logFolder + "/Memory", 0);
+    }
     log_.SetFolder(logFolder);
     log_.WriteText("init", 3);
 

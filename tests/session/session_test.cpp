@@ -113,6 +113,18 @@ TEST_F(SessionTest, EntriesWrittenWhileInitMovesTheLogToANewFolderAreKept) {
     EXPECT_EQ(found, written);
 }
 
+TEST_F(SessionTest, EmptyLogFolderCreatesNoMemoryFolderAtTheRoot) {
+    if (fsys::exists("/Memory"))
+        GTEST_SKIP() << "/Memory is there already";
+    test::WriteText("Tessaro.ini", "[GENERAL]\r\nPathLogs=\r\n");
+    EXPECT_EQ(Init(), 0);
+    const bool created = fsys::exists("/Memory");
+    std::error_code ignored;
+    fsys::remove("/Memory", ignored);
+    EXPECT_FALSE(created);
+    EXPECT_STREQ(TSR_INI_GetPathLogs(), "");
+}
+
 TEST_F(SessionTest, InitEmptiesTheIncomingFoldersOfXmlFilesOnly) {
     for (const char* folder : {"in/commands/sub.xml", "in/keys", "in/preset", "in/keyin", "in/scan"})
         fsys::create_directories(folder);
