@@ -111,18 +111,23 @@ std::optional<std::string> ReadAll(int fd) {
     }
 }
 
-// A descriptor for appending to a regular file (created if missing), or -1.
-// Opened without waiting: for writing, a named pipe under the name would hold
-// the caller until some reader opens it.
-int OpenRegularForAppending(const std::string& path) {
-    Fd fd(::open(path.c_str(), O_WRONLY | O_APPEND | O_CREAT | O_CLOEXEC | O_NONBLOCK, 0666));
+// A descriptor of a regular file opened with flags, or -1. Opened without
+// waiting: a named pipe under the name would otherwise hold the caller until
+// its other end is opened. Later reads and writes block as usual.
+int OpenRegularWithoutWaiting(const std::string& path, int flags, mode_t mode = 0) {
+    Fd fd(::open(path.c_str(), flags | O_NONBLOCK | O_CLOEXEC, mode));
     struct stat st {};
     if (!fd.ok() || ::fstat(fd.get(), &st) != 0 || !S_ISREG(st.st_mode))
         return -1;
-    const int flags = ::fcntl(fd.get(), F_GETFL);
-    if (flags < 0 || ::fcntl(fd.get(), F_SETFL, flags & ~O_NONBLOCK) != 0)
+    const int current = ::fcntl(fd.get(), F_GETFL);
+    if (current < 0 || ::fcntl(fd.get(), F_SETFL, current & ~O_NONBLOCK) != 0)
         return -1;
     return fd.release();
+}
+
+// Appending to a regular file, created if missing.
+int OpenRegularForAppending(const std::string& path) {
+    return OpenRegularWithoutWaiting(path, O_WRONLY | O_APPEND | O_CREAT, 0666);
 }
 
 class PosixAppendFile final : public AppendFile {
@@ -334,23 +339,7 @@ private:
         return false;
     }
 
-    static bool IsRegular(int fd) {
-        struct stat st {};
-        return ::fstat(fd, &st) == 0 && S_ISREG(st.st_mode);
-    }
-
-    // A descriptor for reading a regular file, or -1. Opened without waiting:
-    // a named pipe dropped under a file's name would otherwise hold the
-    // caller until some writer opens it.
-    static int OpenRegularForReading(const std::string& path) {
-        Fd fd(::open(path.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC));
-        if (!fd.ok() || !IsRegular(fd.get()))
-            return -1;
-        const int flags = ::fcntl(fd.get(), F_GETFL);
-        if (flags < 0 || ::fcntl(fd.get(), F_SETFL, flags & ~O_NONBLOCK) != 0)
-            return -1;
-        return fd.release();
-    }
+    static int OpenRegularForReading(const std::string& path) { return OpenRegularWithoutWaiting(path, O_RDONLY); }
 
     // The entry of folder whose name equals name ignoring case; empty if none.
     static std::string FindIgnoringCase(const std::string& folder, const std::string& name) {
