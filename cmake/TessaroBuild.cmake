@@ -1,5 +1,19 @@
 # Shared build rules: warnings, sanitizers, library components, tests.
 
+# Rebuilds of the several build folders the test script makes share one
+# compiler cache where ccache is installed.
+option(TSR_CCACHE "Compile through ccache when it is installed" ON)
+if(TSR_CCACHE AND NOT CMAKE_CXX_COMPILER_LAUNCHER)
+  find_program(TSR_CCACHE_PROGRAM ccache)
+  if(TSR_CCACHE_PROGRAM)
+    # Paths relative to the source folder, so clones in other folders share hits.
+    set(tsr_ccache_launcher ${CMAKE_COMMAND} -E env CCACHE_BASEDIR=${PROJECT_SOURCE_DIR} CCACHE_NOHASHDIR=1
+                            ${TSR_CCACHE_PROGRAM})
+    set(CMAKE_C_COMPILER_LAUNCHER ${tsr_ccache_launcher})
+    set(CMAKE_CXX_COMPILER_LAUNCHER ${tsr_ccache_launcher})
+  endif()
+endif()
+
 set(TSR_WARNINGS -Wall -Wextra -Wshadow $<$<COMPILE_LANGUAGE:CXX>:-Wnon-virtual-dtor> -Wpedantic -Werror)
 
 if(TSR_SANITIZE STREQUAL "address")
