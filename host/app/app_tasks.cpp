@@ -55,13 +55,18 @@ std::vector<std::string> ChangedUnits(TApp& app, const TUnitList& units) {
 
 } // namespace
 
-int32_t TApp::NotePortNotOpen(int32_t unit, int32_t result) {
-    if (result != TSR_PORT_NOT_OPEN)
+int32_t TApp::NoteUnitResult(int32_t unit, int32_t result) {
+    if (result == TSR_OK)
         return result;
-    FisSerialOpen = false;
+    // Its start event was the last the page heard of the unit: it is shown as given up.
     if (unit != 0) // unit 0 stands for the whole press: the page has no unit to show
         ExecuteJS(page_calls::SetUnitProgress(unit, TSR_EVENT_RETRY3));
-    ExecuteJS(page_calls::ShowSerialError());
+    // "Port not open" also answers a read that failed on an open line; only the
+    // library's port-closed event says that the line is gone.
+    if (result == TSR_PORT_NOT_OPEN && FportClosed) {
+        FisSerialOpen = false;
+        ExecuteJS(page_calls::ShowSerialError());
+    }
     return result;
 }
 
@@ -77,9 +82,12 @@ std::string TApp::GetStoragePath(const std::string& fileName) {
 
 void TApp::BindCallbacks() {
     const std::string configFile = GetStoragePath("Tessaro.ini");
+    // The configuration names the press's port and the exchange folders: the user's alone.
+    CreatePrivateFile(configFile);
     // The library wants a window handle other than 0 to run its exchange
     // watcher; the process id stands in for the window the host does not have.
     const int32_t window = static_cast<int32_t>(::getpid());
+    FportClosed = false; // the start says again whether the port opens
     Fpool.RunAndWait([configFile, window] {
         TSR_Init(window, configFile.c_str(), &TApp::UnitEventCallback, 0);
         return 0;
@@ -97,7 +105,7 @@ void TApp::RunAsyncCommand(TCommands command) {
                 for (const std::string& entry : units) {
                     TSR_WriteLogFile(("log for " + entry).c_str());
                     const int32_t u = UnitNumber(entry);
-                    result = NotePortNotOpen(u, TSR_WorkingPosition(u));
+                    result = NoteUnitResult(u, TSR_WorkingPosition(u));
                     PauseAfterUnit();
                 }
                 return result;
@@ -111,7 +119,7 @@ void TApp::RunAsyncCommand(TCommands command) {
                 int32_t result = 0;
                 for (const std::string& entry : units) {
                     const int32_t u = UnitNumber(entry);
-                    result = NotePortNotOpen(u, TSR_ZeroPosition(u));
+                    result = NoteUnitResult(u, TSR_ZeroPosition(u));
                     PauseAfterUnit();
                 }
                 return result;
@@ -134,7 +142,8 @@ void TApp::InkUp(TUnitList units) {
             ExecuteJS(page_calls::ShowCountdown(TSR_INI_Inkingup_GetTimmer()));
             int32_t result = 0;
             for (const std::string& entry : units) {
-                result = TSR_InkingUP(UnitNumber(entry));
+                const int32_t u = UnitNumber(entry);
+                result = NoteUnitResult(u, TSR_InkingUP(u));
                 PauseAfterUnit();
             }
             return result;
@@ -161,21 +170,21 @@ void TApp::ApplySettings(TUnitList units) {
                     continue;
                 const int32_t ductor = FductorValues[u];
                 if (StateValue("ductor_value", u) != ductor)
-                    NotePortNotOpen(u, TSR_SetNewDuctor_Absolute(u, ductor));
+                    NoteUnitResult(u, TSR_SetNewDuctor_Absolute(u, ductor));
                 const int32_t cycle = FductorCycles[u];
                 if (FenableDuctorCycle && StateValue("ductor_cycle", u) != cycle)
-                    NotePortNotOpen(u, TSR_SetNewDuctorCycle_Absolute(u, cycle));
+                    NoteUnitResult(u, TSR_SetNewDuctorCycle_Absolute(u, cycle));
                 if (!FKeysIsRelativeOn) {
                     const int32_t offset = Fkeys[u];
                     if (StateValue("keys", u) != offset && offset != 0)
-                        NotePortNotOpen(u, TSR_SetNewKey_Relative(u, offset));
+                        NoteUnitResult(u, TSR_SetNewKey_Relative(u, offset));
                 } else if (const int32_t percent = FkeysPercentage[u]; percent != 0) {
                     // The library reads one value per key of its current key
                     // count, which may have changed since the settings were read.
                     const int32_t keys = std::clamp<int32_t>(
                         std::max<int32_t>(FNumberOfKeys.load(), TSR_INI_GetKeysNumber()), 0, TSR_MAX_KEYS);
                     const std::vector<float> percentages(static_cast<size_t>(keys), static_cast<float>(percent));
-                    NotePortNotOpen(u, TSR_SetNewKey_Percentage(u, percentages.data(), FNumberOfKeys));
+                    NoteUnitResult(u, TSR_SetNewKey_Percentage(u, percentages.data(), FNumberOfKeys));
                 }
             }
             return 0;
@@ -257,7 +266,7 @@ void TApp::CopyUnit(int32_t target, int32_t source) {
     Fpool.Start(
         [this, target, source] {
             ExecuteJS(page_calls::StopCopyUnit());
-            return NotePortNotOpen(source, NotePortNotOpen(target, TSR_CopyUnit(source, target)));
+            return NoteUnitResult(source, NoteUnitResult(target, TSR_CopyUnit(source, target)));
         },
         ReadResult);
 }
@@ -266,7 +275,7 @@ void TApp::SwapUnit(int32_t target, int32_t source) {
     Fpool.Start(
         [this, target, source] {
             ExecuteJS(page_calls::StopCopyUnit());
-            return NotePortNotOpen(source, NotePortNotOpen(target, TSR_SwapUnits(source, target)));
+            return NoteUnitResult(source, NoteUnitResult(target, TSR_SwapUnits(source, target)));
         },
         ReadResult);
 }
