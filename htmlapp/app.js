@@ -517,7 +517,8 @@
       case 'start': return t('progress.start');
       case 'retry': return t('progress.retry', { n: u.retry });
       case 'done': return t('progress.done');
-      case 'read': return t('progress.read');
+      case 'read': return u.keysUnknown ? t('units.unknown') : t('progress.read');
+      case 'unknown': return t('units.unknown');
       case 'copying': return t('progress.copying');
       default: return u.dirty ? t('progress.dirty') : t('progress.idle');
     }
@@ -983,10 +984,49 @@
       renderCopyStatus();
       return;
     }
-    state.copyJob = { a, b, swap, started: false };
-    renderCopyStatus();
-    // The values of the first unit go onto the second.
-    hostCall(swap ? 'SwapUnit' : 'CopyUnit', a, b);
+    // Every value of a whole unit changes: the operator says so first.
+    askFirst(swap ? 'confirm.swap' : 'confirm.copy', { a, b }, () => {
+      state.copyJob = { a, b, swap, started: false };
+      renderCopyStatus();
+      // The values of the first unit go onto the second.
+      hostCall(swap ? 'SwapUnit' : 'CopyUnit', a, b);
+    });
+  }
+
+  // ---- asking first -------------------------------------------------------------
+
+  let confirmAction = null;
+
+  function askFirst(key, vars, run) {
+    confirmAction = run;
+    $('confirm-heading').textContent = t(key + 'Title', vars);
+    $('confirm-text').textContent = t(key + 'Text', vars);
+    $('confirm-ok').textContent = t(key + 'Ok', vars);
+    $('confirm-dialog').showModal();
+  }
+
+  function selectedText() {
+    const list = state.units.filter((u) => u.selected).map((u) => u.n);
+    return list.length ? list.join(', ') : t('confirm.noUnits');
+  }
+
+  // Zero position and ink-up change every selected unit at once. The host
+  // listens on their buttons itself; a click reaches it only once confirmed.
+  function gateHostButtons() {
+    const gated = { 'set-zero': 'confirm.zero', 'ink-up': 'confirm.inkUp' };
+    let passing = null;
+    window.addEventListener('click', guard((e) => {
+      const button = e.target && e.target.closest ? e.target.closest('button') : null;
+      if (!button || !Object.prototype.hasOwnProperty.call(gated, button.id)) return;
+      if (passing === button) return;
+      e.stopImmediatePropagation();
+      e.preventDefault();
+      if (button.disabled) return;
+      askFirst(gated[button.id], { units: selectedText() }, () => {
+        passing = button;
+        try { button.click(); } finally { passing = null; }
+      });
+    }), true);
   }
 
   // ---- job memory -------------------------------------------------------------
@@ -1104,8 +1144,37 @@
       btn.setAttribute('aria-describedby', label.id = 'folder-label-' + name);
       btn.addEventListener('click', guard(() => hostCall('browseFolder', name)));
       row.append(label, input, btn);
+      if (name === 'log_path') {
+        // Without its folder the library keeps no log, no job memory and no backups.
+        const note = document.createElement('div');
+        note.id = 'log-folder-missing';
+        note.className = 'folder-missing';
+        note.setAttribute('role', 'status');
+        note.hidden = true;
+        const text = document.createElement('span');
+        text.dataset.i18n = 'settings.logMissing';
+        const create = document.createElement('button');
+        create.type = 'button';
+        create.id = 'log-folder-create';
+        create.className = 'btn btn-small btn-secondary';
+        create.dataset.i18n = 'settings.logCreate';
+        create.addEventListener('click', guard(() => {
+          hostCall('createLogFolder', input.value.trim());
+          checkLogFolder();
+        }));
+        note.append(text, create);
+        row.appendChild(note);
+        input.addEventListener('change', guard(checkLogFolder));
+      }
       box.appendChild(row);
     }
+  }
+
+  function checkLogFolder() {
+    const path = $('settings-form').elements.log_path.value.trim();
+    const exists = hostCall('logFolderExists', path);
+    // An older host without the call: say nothing rather than something wrong.
+    $('log-folder-missing').hidden = exists !== false;
   }
 
 
@@ -1159,6 +1228,7 @@
 
   function openSettings() {
     if (state.settings) fillSettingsForm(state.settings);
+    checkLogFolder();
     $('settings-dialog').showModal();
   }
 
@@ -1271,6 +1341,7 @@
       if (!FOLDERS.includes(target) || typeof path !== 'string') return;
       const input = $('settings-form').elements[target];
       input.value = path;
+      if (target === 'log_path') checkLogFolder();
       if (state.settings && !$('settings-dialog').open) state.settings[target] = path;
     },
 
@@ -1409,6 +1480,8 @@
       const u = unitByNumber(unit);
       if (!u) return;
       kind = toInt(kind, 0);
+      // The read is over: the unit is not at work, and nothing it shows is a value.
+      u.progress = 'unknown';
       if (kind === 1) {
         u.keysUnknown = true;
         if (u.edit) dropZones(u);
@@ -1514,6 +1587,15 @@
     $('serial-dismiss').addEventListener('click', guard(() => { $('serial-banner').hidden = true; }));
     $('settings-form').addEventListener('submit', guard((e) => { e.preventDefault(); saveSettings(); }));
     $('memory-form').addEventListener('submit', guard((e) => { e.preventDefault(); confirmMemory(); }));
+    $('confirm-form').addEventListener('submit', guard((e) => {
+      e.preventDefault();
+      const run = confirmAction;
+      confirmAction = null;
+      $('confirm-dialog').close();
+      if (run) run();
+    }));
+    $('confirm-dialog').addEventListener('close', () => { confirmAction = null; });
+    gateHostButtons();
     document.querySelectorAll('dialog .dialog-close').forEach((b) =>
       b.addEventListener('click', guard(() => b.closest('dialog').close())));
 

@@ -80,6 +80,13 @@ public:
     std::string browseFolderList(const std::string& path);
     void browseFolderChosen(const std::string& target, const std::string& path);
 
+    // The log folder as the settings dialog names it: whether it is there
+    // (without it the library writes no log, no job memory and no backups),
+    // and making it with its job memory folder. Relative to the current
+    // folder, as the library takes it.
+    bool logFolderExists(const std::string& path);
+    bool createLogFolder(const std::string& path);
+
     // Steps of the start sequence.
     void LoadSettings();
     void LoadLanguages();

@@ -167,7 +167,11 @@ void TApp::InkUp(TUnitList units) {
             int32_t result = 0;
             for (const std::string& entry : units) {
                 const int32_t u = UnitNumber(entry);
-                result = NotePortNotOpen(u, TSR_InkingUP(u));
+                result = TSR_InkingUP(u);
+                // Inking-up answers 0 whatever its transactions did; with the
+                // port known closed nothing reached the console.
+                if (!FisSerialOpen)
+                    NotePortNotOpen(u, TSR_PORT_NOT_OPEN);
                 PauseAfterUnit();
             }
             return result;

@@ -128,6 +128,10 @@ const std::map<std::string, Operation>& OperationTable() {
                                   [](TApp& t, const Args& a) {
                                       return t.setUnitKeys(I(a, 0), S(a, 1)) ? Reply::Nothing() : Reply::Refused();
                                   }}},
+        {"logFolderExists",
+         Returns({P::Text}, [](TApp& t, const Args& a) { return t.logFolderExists(S(a, 0)); })},
+        {"createLogFolder",
+         Returns({P::Text}, [](TApp& t, const Args& a) { return t.createLogFolder(S(a, 0)); })},
         {"UglyInitialall", None({}, [](TApp& t, const Args&) { t.UglyInitialall(); })},
         {"InkUp", None({P::UnitList}, [](TApp&, const Args&) {})},
     };

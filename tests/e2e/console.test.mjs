@@ -2,7 +2,7 @@
 // serving the operator page to headless Chromium. Each test has its own demo
 // folder and host; what the press receives is read from the console's trace.
 import assert from 'node:assert/strict';
-import { copyFileSync, mkdirSync, readFileSync, renameSync, writeFileSync } from 'node:fs';
+import { copyFileSync, existsSync, mkdirSync, readFileSync, renameSync, writeFileSync } from 'node:fs';
 import { join } from 'node:path';
 import { artefactFolder, browserTest, tempFolder, until } from './lib/host.mjs';
 import {
@@ -146,7 +146,7 @@ browserTest('key offsets applied reach the console and are reset on done; refres
   await page.click('#production-refresh');
   await page.waitForFunction(() => /mean 12, highest 12/.test(
     document.querySelector('#units .unit[data-unit="3"] .bars').getAttribute('aria-label') || ''), null, { timeout: 60000 });
-  assert.equal(await page.$$eval(`${unit(3)} .bars span`, (s) => s.length), KEYS);
+  assert.equal(await page.$$eval(`${unit(3)} .bars [role="option"]`, (s) => s.length), KEYS);
   // A second apply sends no key change: the offset was reset. Units are applied
   // in order, so once unit 4's ductor is sent, unit 3's keys would have gone.
   await select(page, [3, 4]);
@@ -259,10 +259,24 @@ const SERIAL_FAILURES = [
       renameSync(join(folder, 'ports', 'COM1.away'), join(folder, 'ports', 'COM1'));
       await page.reload();
     },
+    // The page's first refresh read nothing: every value is unknown, none a 0.
+    async expectUnknown(page) {
+      await page.waitForFunction(() => {
+        const u = document.querySelector('#units .unit[data-unit="1"]');
+        return u.querySelector('.ductor-note').textContent === 'Press: –' &&
+          u.querySelector('.cycle-note').textContent === 'Press: –' &&
+          u.querySelector('.profile-empty').textContent === 'Key values could not be read' &&
+          u.querySelector('.status-text').textContent === 'Could not be read';
+      }, null, { timeout: 60000 });
+      assert.equal(await page.inputValue(`${unit(1)} .ductor-input`), '');
+      // No step from an unknown value.
+      await page.click(`${unit(1)} .field-ductor .step-up`);
+      assert.equal(await page.inputValue(`${unit(1)} .ductor-input`), '');
+    },
   }],
 ];
 
-for (const [what, { breakPort, mend }] of SERIAL_FAILURES) {
+for (const [what, { breakPort, mend, expectUnknown }] of SERIAL_FAILURES) {
   browserTest(`the serial-error banner: ${what}`, async (t) => {
     const { host, folder } = await startDemo(t);
     const page = await openConsole(t, host);
@@ -271,6 +285,7 @@ for (const [what, { breakPort, mend }] of SERIAL_FAILURES) {
     assert.equal(await page.getAttribute('#link-state', 'data-state'), 'offline');
     assert.match(await page.textContent('#serial-banner'), /No connection to the press console/);
     await page.screenshot({ path: join(artefactFolder(), 'console-serial-banner.png') });
+    if (expectUnknown) await expectUnknown(page);
     // A press command now reaches no console: the unit is shown as given up,
     // not left at work.
     const before = consoleFrames(folder).length;
@@ -278,6 +293,13 @@ for (const [what, { breakPort, mend }] of SERIAL_FAILURES) {
     await page.click('#set-working');
     await page.waitForFunction(() => document.querySelector('#units .unit[data-unit="1"]').dataset.progress === 'failed',
       null, { timeout: 60000 });
+    // Inking up reaches no console either: given up, and no countdown promises it.
+    await page.click('#serial-dismiss');
+    await page.click('#ink-up');
+    await page.click('#confirm-ok');
+    await page.waitForSelector('#serial-banner', { state: 'visible', timeout: 60000 });
+    await page.waitForFunction(() => !document.getElementById('ink-up').classList.contains('is-counting') &&
+      document.querySelector('#units .unit[data-unit="1"]').dataset.progress === 'failed', null, { timeout: 60000 });
     // Mended, the banner goes and commands reach the console again.
     await mend(page, folder);
     await waitRunning(page);
@@ -575,4 +597,68 @@ browserTest('every press size fits both screens: reachable, visible, nothing ove
     await host.stop('SIGTERM');
   }
   assert.deepEqual(problems, []);
+});
+
+browserTest('the settings say when the log folder is missing and make it', async (t) => {
+  const { host, folder } = await startDemo(t);
+  const page = await openConsole(t, host);
+  await page.click('#open-settings');
+  // The demo's log folder is there.
+  assert.equal(await page.isHidden('#log-folder-missing'), true);
+  const wanted = join(folder, 'shared', 'press-log');
+  await enter(page, '#folder-log_path', wanted);
+  await page.waitForSelector('#log-folder-missing', { state: 'visible' });
+  assert.match(await page.textContent('#log-folder-missing'), /no log, no job memory and no backups/);
+  assert.equal(existsSync(wanted), false);
+  await page.click('#log-folder-create');
+  await page.waitForSelector('#log-folder-missing', { state: 'hidden' });
+  assert.equal(existsSync(join(wanted, 'Memory')), true);
+  // A folder that cannot be made stays reported.
+  writeFileSync(join(folder, 'a-file'), '');
+  await enter(page, '#folder-log_path', join(folder, 'a-file', 'log'));
+  await page.click('#log-folder-create');
+  assert.equal(await page.isVisible('#log-folder-missing'), true);
+});
+
+// What changes whole units at once is asked first: cancelled, nothing reaches
+// the console; confirmed, the command does.
+const ASKED_FIRST = [
+  ['zero position', '#set-zero', /Units 2 go to their zero position/],
+  ['ink-up', '#ink-up', /not put back afterwards/],
+  ['copy', '#copy-unit', /unit 2 are replaced by those of unit 1/],
+  ['swap', '#swap-unit', /exchanged/],
+];
+
+browserTest('zero position, ink-up, copy and swap ask first', async (t) => {
+  const { host, folder } = await startDemo(t);
+  const page = await openConsole(t, host);
+  await select(page, [2]);
+  const writes = () => consoleFrames(folder).filter((f) => f.kind === 'command' && f.unit === 2 &&
+    !f.name.startsWith('Get')).length;
+  // The command before has sent everything: nothing new for a while, the unit at rest.
+  const settled = async () => {
+    let last = -1, since = Date.now();
+    await until('the console at rest', async () => {
+      const n = writes();
+      if (n !== last) { last = n; since = Date.now(); return false; }
+      const progress = await page.getAttribute(unit(2), 'data-progress');
+      return Date.now() - since > 1500 && !['queued', 'start', 'copying'].includes(progress);
+    });
+  };
+  for (const [what, button, text] of ASKED_FIRST) {
+    await settled();
+    const before = writes();
+    await page.click(button);
+    await page.waitForSelector('#confirm-dialog[open]');
+    assert.match(await page.textContent('#confirm-text'), text, what);
+    await page.click('#confirm-dialog .dialog-close');
+    // Nothing was sent: a refresh's reads go out after anything the command would have sent.
+    const reads = commands(consoleFrames(folder), 'GetDuctor').length;
+    await page.click('#production-refresh');
+    await waitFrames(folder, 'a refresh', (frames) => commands(frames, 'GetDuctor').length >= reads + 6);
+    assert.equal(writes(), before, `${what} cancelled`);
+    await page.click(button);
+    await page.click('#confirm-ok');
+    await waitFrames(folder, `${what} sent to unit 2`, () => writes() > before);
+  }
 });

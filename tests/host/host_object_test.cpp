@@ -212,7 +212,9 @@ TEST(HostObjectNames, OfferEveryOperationAndProperty) {
         // The page's own folder picker asks the host for folder listings.
         "browseFolderList", "browseFolderChosen",
         // Zone-by-zone key editing: a whole key row per unit.
-        "setUnitKeys"};
+        "setUnitKeys",
+        // The settings dialog says when the log folder is missing and makes it.
+        "logFolderExists", "createLogFolder"};
     EXPECT_EQ(operations, expected);
     const std::set<std::string> properties(HostObject::Properties().begin(), HostObject::Properties().end());
     EXPECT_EQ(properties,
