@@ -6,6 +6,7 @@
 
 #include "app/bug_report.h"
 #include "app/folder_browser.h"
+#include "app/folder_path.h"
 #include "app/languages.h"
 #include "app/memory_list.h"
 #include "app/page_calls.h"
@@ -94,6 +95,19 @@ void TApp::browseFolder(const std::string& target) {
     browser->PickFolder(ConfiguredFolderOf(target), [this, target](const std::string& folder) {
         ExecuteJS(page_calls::SetSettingsFolder(FolderForScript(target), FolderForScript(folder)));
     });
+}
+
+bool TApp::logFolderExists(const std::string& path) {
+    const std::filesystem::path folder = ConfiguredFolder(path);
+    std::error_code error;
+    return !folder.empty() && std::filesystem::is_directory(folder, error);
+}
+
+bool TApp::createLogFolder(const std::string& path) {
+    // The empty text would be the root of the disk: nothing to make there.
+    if (ConfiguredFolder(path).empty())
+        return false;
+    return CreateFolderPathIgnoringCase(path + "/Memory") && logFolderExists(path);
 }
 
 void TApp::LoadLanguages() {

@@ -238,7 +238,11 @@ TEST(HostObjectNames, OfferEveryOperationAndProperty) {
         "GetConfig",          "GetStoragePath",  "saveSettings",      "browseFolder",   "saveConfig",
         "loadConfig",         "setKeys",         "setKeysPercentage", "setKeysMode",    "setUnitDuctorValue",
         "setUnitDuctorCycle", "RunAsyncCommand", "GetDuctor",         "GetDuctorCycle", "LoadInitialState",
-        "CopyUnit",           "SwapUnit",        "UglyInitialall",    "InkUp"};
+        "CopyUnit",           "SwapUnit",        "UglyInitialall",    "InkUp",
+        // Zone-by-zone key editing: a whole key row per unit.
+        "setUnitKeys",
+        // The settings dialog says when the log folder is missing and makes it.
+        "logFolderExists", "createLogFolder"};
     EXPECT_EQ(operations, expected);
     const std::set<std::string> properties(HostObject::Properties().begin(), HostObject::Properties().end());
     EXPECT_EQ(properties,
