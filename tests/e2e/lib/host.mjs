@@ -20,11 +20,20 @@ export function artefactFolder() {
   return folder;
 }
 
-// A fresh temporary folder, removed when the test ends.
+// A fresh temporary folder, removed when the test ends, after the test's
+// hosts have ended (a host still running writes into its folders).
 export function tempFolder(t, prefix = 'tsr-e2e-') {
   const folder = mkdtempSync(join(tmpdir(), prefix));
-  t.after(() => rmSync(folder, { recursive: true, force: true }));
+  t.after(async () => {
+    await stopHostsOf(t);
+    rmSync(folder, { recursive: true, force: true, maxRetries: 5 });
+  });
   return folder;
+}
+
+const hostsOfTest = new WeakMap();
+async function stopHostsOf(t) {
+  for (const host of hostsOfTest.get(t) || []) await host.stop('SIGTERM').catch(() => {});
 }
 
 // Waits for a condition on the Node side; the machine may be slow, so waits are long.
@@ -120,6 +129,7 @@ export async function startHost(t, args, { env = {}, cwd = tempFolder(t, 'tsr-cw
     stdio: ['ignore', 'pipe', 'pipe'],
   });
   const host = new HostProcess(child);
+  hostsOfTest.set(t, [...(hostsOfTest.get(t) || []), host]);
   // A host that does not end on SIGTERM is killed, and the test fails.
   t.after(() => host.stop('SIGTERM'));
   await host.address();
