@@ -1,5 +1,6 @@
 // tessaro-press-sim: the simulated press console as a program, for the demo
 // and for service work without a press.
+#include "command_line.h"
 #include "simulated_console.h"
 
 #include <csignal>
@@ -24,14 +25,6 @@ void Usage(const char* program) {
                 program);
 }
 
-bool Number(const char* text, int low, int high, int& value) {
-    char* end = nullptr;
-    long v = std::strtol(text, &end, 10);
-    if (!text[0] || *end || v < low || v > high)
-        return false;
-    value = static_cast<int>(v);
-    return true;
-}
 
 } // namespace
 
@@ -42,7 +35,7 @@ int main(int argc, char** argv) {
     for (int i = 1; i < argc; ++i) {
         const std::string arg = argv[i];
         auto next = [&](int low, int high, int& value) {
-            if (i + 1 >= argc || !Number(argv[++i], low, high, value)) {
+            if (i + 1 >= argc || !tsr::sim::ParseNumber(argv[++i], low, high, value)) {
                 std::fprintf(stderr, "%s: bad value for %s\n", argv[0], arg.c_str());
                 std::exit(2);
             }

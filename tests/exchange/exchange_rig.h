@@ -172,7 +172,7 @@ struct ExchangeRig {
     Settings settings;
     TempFolder temp;
     std::string ini;
-    std::unique_ptr<FileSystem> files = MakePosixFileSystem();
+    std::unique_ptr<FileSystem> files = MakeFileSystem();
     SystemClock clock;
     Configuration config{*files};
     ActivityLog log{clock, *files};

@@ -4,11 +4,10 @@
 #include <regex>
 #include <thread>
 
-#include <sys/stat.h>
-
 #include "config/temp_folder.h"
 #include "log/fake_clock.h"
 #include "platform/file_system.h"
+#include "support/test_platform.h"
 
 namespace tsr {
 namespace {
@@ -36,7 +35,7 @@ public:
         return real->OpenForAppend(p);
     }
 
-    std::unique_ptr<FileSystem> real = MakePosixFileSystem();
+    std::unique_ptr<FileSystem> real = MakeFileSystem();
     int opens = 0;
 };
 
@@ -123,6 +122,9 @@ TEST_F(ActivityLogTest, MissingFolderDropsEntriesUntilItCanBeWritten) {
 TEST_F(ActivityLogTest, FileDeletedWhileOpenIsMadeAgainByTheNextEntry) {
     log.WriteText("first", 3);
     std::filesystem::remove(dir.Path() / "log/2016052714_log.html");
+    std::error_code ec;
+    if (std::filesystem::exists(dir.Path() / "log/2016052714_log.html", ec))
+        GTEST_SKIP() << "this system keeps a file deleted while it is open (Wine does)";
     log.WriteText("second", 3);
     EXPECT_EQ(File("2016052714_log.html"), "2016-05-27 14:03:11  <span style='color:green'>second</span></BR>");
 
@@ -136,7 +138,8 @@ TEST_F(ActivityLogTest, FileDeletedWhileOpenIsMadeAgainByTheNextEntry) {
 
 TEST_F(ActivityLogTest, NamedPipeUnderTheFileNameDropsEntriesWithoutHoldingTheWriter) {
     const std::string pipe = (dir.Path() / "log/2016052714_log.html").string();
-    ASSERT_EQ(::mkfifo(pipe.c_str(), 0644), 0); // opening it for writing waits for a reader
+    if (!test::MakeFifo(pipe)) // opening it for writing waits for a reader
+        GTEST_SKIP() << "folders hold no named pipes here";
     log.WriteText("dropped", 3);
     log.WriteText("dropped too", 3);
     EXPECT_EQ(fs.opens, 2);
