@@ -33,6 +33,19 @@ std::string NameOf(const std::string& pattern) {
     return slash == std::string::npos ? pattern : pattern.substr(slash + 1);
 }
 
+// The name a request's backup carries: the handlers' role names for the
+// request files, the file's own name for any other.
+std::string RoleName(const std::string& fileName) {
+    static const char* const kRoles[][2] = {{"job.xml", "job.xml"},
+                                           {"NewInkKeys.xml", "newInkKeys.xml"},
+                                           {"Synchronize.xml", "Synch.xml"},
+                                           {"Scan.xml", "Scan.xml"}};
+    for (const auto& role : kRoles)
+        if (EqualsIgnoringCase(fileName, role[0]))
+            return role[1];
+    return fileName;
+}
+
 // "job.xml" gives "job_DC.xml": "_DC" goes before the last four characters.
 std::string DuctorCyclePath(const std::string& path) {
     if (path.size() < 4)
@@ -211,7 +224,7 @@ void ExchangeWatcher::ScanCheck() {
 std::string ExchangeWatcher::TimeStamp() const {
     std::tm local = clock_.LocalTime(clock_.Now());
     char text[64];
-    std::size_t n = std::strftime(text, sizeof text, "%Y%m%d_%H:%M:%S", &local);
+    std::size_t n = std::strftime(text, sizeof text, "%Y%m%d_%H%M%S", &local);
     return std::string(text, n);
 }
 
@@ -247,9 +260,9 @@ void ExchangeWatcher::HandleNewInkKeys(const std::string& path) {
     if (reader_.ReadInkZoneProfile(path)) {
         files_.DeleteRequestFile(path);
         const int result = WriteData();
-        files_.WriteStatusMessage(status, result == 0);
+        files_.WriteStatusMessage(status, result == 0, config_.MeasurementNamespace());
     } else {
-        files_.WriteStatusMessage(status, false);
+        files_.WriteStatusMessage(status, false, config_.MeasurementNamespace());
         files_.DeleteRequestFile(path);
     }
 }
@@ -272,6 +285,22 @@ void ExchangeWatcher::HandleScan(const std::string& path) {
         writer_.WriteInkKeys();
     }
     files_.ReleaseRequestFile(path, config_.PathLoopScanSND() + "/Scan.xml");
+}
+
+void ExchangeWatcher::EmptyIncomingFolders() {
+    const std::string folders[] = {config_.PathCommands(), config_.PathLoopKeysRCV(), config_.PathLoopScanRCV(),
+                                   config_.PathPresetRCV()};
+    for (const std::string& folder : folders)
+        for (const DirEntry& entry : fs_.List(folder, "*.xml")) {
+            if (entry.isFolder)
+                continue;
+            const std::string path = folder + "/" + entry.name;
+            const std::string backup = files_.BackupExchangeFile(TimeStamp() + RoleName(entry.name), path, false);
+            fs_.DeleteFile(path);
+            log_.WriteText("dropped at start: " + EscapeMarkup(path) + ", backup " +
+                               (backup.empty() ? std::string("none") : EscapeMarkup(backup)),
+                           kLevel);
+        }
 }
 
 int ExchangeWatcher::WriteData() {

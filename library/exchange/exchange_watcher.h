@@ -67,6 +67,10 @@ public:
     // The unit table to the press: 0, or the first failing result.
     int WriteData();
 
+    // TSR_Init: every *.xml file of the incoming folders is dropped, each
+    // backed up first under its role name as a handled request is, and logged.
+    void EmptyIncomingFolders();
+
     ProfileReader& Reader() { return reader_; }
     InkKeyWriter& Writer() { return writer_; }
     ExchangeFiles& Files() { return files_; }
@@ -90,6 +94,8 @@ private:
     void ScanCheck();
     bool TooCloseToJob(std::time_t t) const;
 
+    // The handlers' stamp "%Y%m%d_%H%M%S" in local time (no colons: they are
+    // not allowed in Windows file names).
     std::string TimeStamp() const;
     void HandleJob(const std::string& path);
     void HandleNewInkKeys(const std::string& path);

@@ -1,5 +1,6 @@
 #pragma once
 #include <algorithm>
+#include <atomic>
 #include <chrono>
 #include <filesystem>
 #include <map>
@@ -84,6 +85,25 @@ public:
 
 private:
     int fd_;
+};
+
+// The machine's clock, whose seconds a test can stop (several requests
+// handled "within one second"); waits and sleeps stay real.
+class RigClock final : public Clock {
+public:
+    void Freeze(std::time_t at) { frozen_ = at; }
+    std::time_t Now() const override {
+        const std::time_t at = frozen_;
+        return at != 0 ? at : real_.Now();
+    }
+    std::tm LocalTime(std::time_t t) const override { return real_.LocalTime(t); }
+    std::tm UtcTime(std::time_t t) const override { return real_.UtcTime(t); }
+    std::int64_t MonotonicMs() const override { return real_.MonotonicMs(); }
+    void SleepMs(int ms) const override { real_.SleepMs(ms); }
+
+private:
+    SystemClock real_;
+    std::atomic<std::time_t> frozen_{0};
 };
 
 struct RigSettings {
@@ -173,7 +193,7 @@ struct ExchangeRig {
     TempFolder temp;
     std::string ini;
     std::unique_ptr<FileSystem> files = MakePosixFileSystem();
-    SystemClock clock;
+    RigClock clock;
     Configuration config{*files};
     ActivityLog log{clock, *files};
     UnitTable table;

@@ -108,7 +108,7 @@ TEST(ExchangeWatcher, PresetReachesThePressUnitByUnit) {
     EXPECT_NE(log.find(">tF<"), std::string::npos);
     std::vector<std::string> backups = rig.Names("logs");
     EXPECT_TRUE(std::any_of(backups.begin(), backups.end(), [](const std::string& n) {
-        return n.size() > 7 && n.compare(n.size() - 7, 7, "job.xml") == 0 && n.find(':') != std::string::npos;
+        return n.size() > 7 && n.compare(n.size() - 7, 7, "job.xml") == 0 && n.find(':') == std::string::npos;
     }));
 }
 
