@@ -131,7 +131,33 @@ void ExchangeWatcher::WatchFolders() {
             folders.push_back(fs_.Resolve(FolderOf(config_.PathCommands() + "/Synchronize.xml")));
         }
     }
-    allWatched_ = notifier_.WatchOnly(folders);
+    const bool watched = notifier_.WatchOnly(folders);
+    polledFolders_.clear();
+    const bool pollAll = config_.PollFolders();
+    for (const std::string& folder : folders)
+        if (pollAll || FolderNotifier::OnNetworkShare(folder))
+            polledFolders_.insert(folder);
+    allWatched_ = watched && polledFolders_.empty();
+}
+
+bool ExchangeWatcher::Settled(const std::string& folder, const Found& found) {
+    if (found.name.empty() || polledFolders_.count(fs_.Resolve(folder + "/")) == 0)
+        return true;
+    const std::string path = fs_.Resolve(folder + "/" + found.name);
+    const std::int64_t now = clock_.MonotonicMs();
+    if (settling_.size() > 64) // names of files that went away unsettled
+        settling_.clear();
+    auto [it, fresh] = settling_.try_emplace(path, Settling{found.size, found.time, now});
+    if (!fresh && (it->second.size != found.size || it->second.time != found.time))
+        it->second = Settling{found.size, found.time, now};
+    if (now - it->second.sinceMs < kSettleMs)
+        return false;
+    settling_.erase(it);
+    return true;
+}
+
+bool ExchangeWatcher::Settled(const std::string& path) {
+    return Settled(FolderOf(path), FindFile(path));
 }
 
 void ExchangeWatcher::RunPass() {
@@ -148,7 +174,7 @@ void ExchangeWatcher::RunPass() {
 ExchangeWatcher::Found ExchangeWatcher::FindFile(const std::string& pattern) const {
     for (const DirEntry& entry : fs_.List(FolderOf(pattern), NameOf(pattern)))
         if (!entry.isFolder)
-            return Found{entry.name, entry.lastWrite};
+            return Found{entry.name, entry.lastWrite, entry.size};
     return Found{};
 }
 
@@ -156,7 +182,9 @@ void ExchangeWatcher::PresetHalf() {
     const std::string folder = config_.PathPresetRCV();
     Found job = FindFile(folder + "//job.xml");
     if (!job.name.empty())
-        HandleJob(folder + "/" + job.name);
+        HandleJob(folder + "/" + job.name, Settled(folder, job));
+    else
+        ForgetJob();
     jobTime_ = job.time;
     Pause();
     if (Stopping())
@@ -168,14 +196,14 @@ void ExchangeWatcher::PresetHalf() {
 void ExchangeWatcher::LoopHalf() {
     const std::string scanIn = config_.PathLoopScanRCV();
     Found scan = FindFile(scanIn + "/*.TVF");
-    if (!scan.name.empty())
+    if (!scan.name.empty() && Settled(scanIn, scan))
         files_.ReleaseRequestFile(scanIn + "/" + scan.name, config_.PathLoopScanSND() + "/" + scan.name);
     Pause();
     if (Stopping())
         return;
     const std::string keysIn = config_.PathLoopKeysRCV();
     Found keys = FindFile(keysIn + "/NewInkKeys.xml");
-    if (!keys.name.empty())
+    if (!keys.name.empty() && Settled(keysIn, keys))
         HandleNewInkKeys(keysIn + "/" + keys.name);
     Pause();
     if (Stopping())
@@ -194,6 +222,8 @@ bool ExchangeWatcher::TooCloseToJob(std::time_t t) const {
 void ExchangeWatcher::SynchronisationCheck() {
     const std::string folder = config_.PathCommands();
     Found sync = FindFile(folder + "/Synchronize.xml");
+    if (!Settled(folder, sync))
+        return; // looked at again, as new, once it has settled
     const std::time_t t = sync.time;
     if (!sync.name.empty() && t != 0) {
         const std::string path = folder + "/" + sync.name;
@@ -210,6 +240,8 @@ void ExchangeWatcher::SynchronisationCheck() {
 void ExchangeWatcher::ScanCheck() {
     const std::string folder = config_.PathLoopScanRCV();
     Found scan = FindFile(folder + "/Scan.xml");
+    if (!Settled(folder, scan))
+        return;
     const std::time_t t = scan.time;
     if (!scan.name.empty() && t != 0 && t != lastScanTime_) {
         const std::string path = folder + "/" + scan.name;
@@ -228,11 +260,42 @@ std::string ExchangeWatcher::TimeStamp() const {
     return std::string(text, n);
 }
 
-void ExchangeWatcher::HandleJob(const std::string& path) {
-    // Either file still being written: both are found again at the next pass.
+bool ExchangeWatcher::JobReady(const std::string& path, const std::string& cyclePath, bool jobSettled) {
+    const std::int64_t now = clock_.MonotonicMs();
+    if (!jobSeenMs_)
+        jobSeenMs_ = now;
+    // The job itself still being written: found again at the next pass.
+    if (!jobSettled || HeldOpenForWriting(fs_.Resolve(path))) {
+        if (!jobWaitLogged_)
+            log_.WriteText("job.xml still being written, waiting", kLevel);
+        jobWaitLogged_ = true;
+        return false;
+    }
+    const bool cycleSettled = Settled(cyclePath); // asked at every pass, so that it can settle
+    if (cycleSettled && !HeldOpenForWriting(fs_.Resolve(cyclePath)))
+        return true;
+    // One handle left open on the companion must not stop every preset.
+    if (now - *jobSeenMs_ < kCompanionWaitMs) {
+        if (!companionWaitLogged_)
+            log_.WriteText("job_DC.xml still being written, job waits up to 2 s", kLevel);
+        companionWaitLogged_ = true;
+        return false;
+    }
+    log_.WriteText("job_DC.xml still being written after 2 s, job applied without its cycles", kLevel);
+    return true;
+}
+
+void ExchangeWatcher::ForgetJob() {
+    jobSeenMs_.reset();
+    jobWaitLogged_ = false;
+    companionWaitLogged_ = false;
+}
+
+void ExchangeWatcher::HandleJob(const std::string& path, bool settled) {
     const std::string cyclePath = DuctorCyclePath(path);
-    if (HeldOpenForWriting(fs_.Resolve(path)) || HeldOpenForWriting(fs_.Resolve(cyclePath)))
+    if (!JobReady(path, cyclePath, settled))
         return;
+    ForgetJob();
     files_.BackupExchangeFile(TimeStamp() + "job.xml", path, true);
     PressGuard press(pressLock_);
     if (config_.PresetActive() && reader_.ReadInkZoneProfile(path)) {
@@ -333,11 +396,15 @@ int ExchangeWatcher::WriteData() {
             events_.Emit(u, TSR_EVENT_DONE, TSR_KIND_KEYS);
         count(r);
 
-        events_.Emit(u, TSR_EVENT_START, TSR_KIND_DUCTOR);
-        r = setting_.SetNewDuctorAbsolute(u, DuctorToPercent(row.ductor));
-        if (r == 0)
-            events_.Emit(u, TSR_EVENT_DONE, TSR_KIND_DUCTOR);
-        count(r);
+        if (row.ductorGiven) {
+            events_.Emit(u, TSR_EVENT_START, TSR_KIND_DUCTOR);
+            r = setting_.SetNewDuctorAbsolute(u, DuctorToPercent(row.ductor));
+            if (r == 0)
+                events_.Emit(u, TSR_EVENT_DONE, TSR_KIND_DUCTOR);
+            count(r);
+        } else {
+            log_.WriteText("no ductor given u" + std::to_string(u) + ", ductor left as set", kLevel);
+        }
 
         if (config_.DuctorCycle() > 0) {
             events_.Emit(u, TSR_EVENT_START, TSR_KIND_DUCTOR_CYCLE);

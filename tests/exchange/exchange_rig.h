@@ -114,6 +114,7 @@ struct RigSettings {
     bool presetActive = true;
     bool withConsole = true;
     int consoleMovementMs = 5;
+    bool pollFolders = false; // every folder polled as a network share is
 };
 
 // Every object the watcher works with, over real folders in a temporary
@@ -134,7 +135,8 @@ struct ExchangeRig {
                      "\r\nPathCurrentJob=" + Folder("current") + "\r\nUnitNumber=" + std::to_string(s.units) +
                      "\r\nKeysNumber=" + std::to_string(s.keys) + "\r\nPerfector=" +
                      std::to_string(s.perfector) + "\r\nDuctorCycle=" + std::to_string(s.ductorCycle) +
-                     "\r\nPresetActive=" + (s.presetActive ? "1" : "0") + "\r\n");
+                     "\r\nPresetActive=" + (s.presetActive ? "1" : "0") + "\r\n[EXCHANGE]\r\nPollFolders=" +
+                     (s.pollFolders ? "1" : "0") + "\r\n");
         config.Load(ini);
         log.SetFolder(Folder("logs"));
         EventRecord::Instance().Take();
