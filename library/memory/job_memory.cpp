@@ -30,9 +30,8 @@ JobMemory::JobMemory(Configuration& config, ActivityLog& log, FileSystem& fs, co
       units_(units) {}
 
 std::string JobMemory::JobFileName(const std::string& logFolder, int job) {
-    std::string path = logFolder + "/Memory/memory.qv";
-    path.insert(path.rfind('.'), "_" + std::to_string(job));
-    return path;
+    // "memory.qv" with the position before its extension: memory_3.qv
+    return logFolder + "/Memory/memory_" + std::to_string(job) + ".qv";
 }
 
 std::string JobMemory::JobFileName(int job) const {
