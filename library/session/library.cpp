@@ -66,10 +66,21 @@ std::int32_t Library::Init(std::int32_t hostWindow, const std::string& configPat
     const std::string configFolder = std::filesystem::path(configPath).parent_path().string();
     serial_.SetLinkFolder(configFolder.empty() && !configPath.empty() ? "." : configFolder);
     std::string error; // the channel's texts are not passed on
-    if (!serial_.Open(SerialChannel::PortName(config_.Com1()), 9600, "N", 8, 1, false, false, 8192, error))
+    const bool opened =
+        serial_.Open(SerialChannel::PortName(config_.Com1()), 9600, "N", 8, 1, false, false, 8192, error);
+    {
+        std::lock_guard lock(sessionGuard_);
+        portFailure_ = opened ? std::string() : serial_.OpenFailure();
+    }
+    if (!opened)
         events_.Emit(0, TSR_EVENT_PORT_CLOSED, TSR_KIND_UNIT);
     log_.WriteText("open serial", 3);
     return 0;
+}
+
+std::string Library::PortFailure() const {
+    std::lock_guard lock(sessionGuard_);
+    return portFailure_;
 }
 
 std::int32_t Library::Destroy() {
