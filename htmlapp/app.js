@@ -39,6 +39,7 @@
     started: false,
     refreshed: false,
     recallTimer: 0,
+    zoneUnit: null, // the unit whose zones the editor bar acts on
   };
 
   const $ = (id) => document.getElementById(id);
@@ -156,6 +157,7 @@
     renderMessages();
     renderCountdown();
     renderCopyStatus();
+    renderZoneEditor();
   }
 
   function renderLanguageSwitch() {
@@ -348,6 +350,12 @@
   function showSerialBanner() {
     $('serial-banner').hidden = false;
     setLinkState('offline');
+    // Nothing reaches the press: an ink-up count would promise what does not happen.
+    if (state.countdownTimer) {
+      clearInterval(state.countdownTimer);
+      state.countdownTimer = 0;
+      renderCountdown();
+    }
   }
 
   // ---- units ----------------------------------------------------------------
@@ -375,6 +383,10 @@
       offset: 0, percent: 0,
       progress: 'idle', retry: 0, failed: false, dirty: false,
       keys: null, inkName: '', inkColour: null,
+      keysUnknown: false, keysFailed: false,
+      edit: null, // per zone: the operator's value, or null where it is the press's
+      zoneSel: null, // {anchor, focus} zone indexes of the selection
+      lastEntry: null, // offset and percentage before the keys-done event cleared them
     };
     el.dataset.unit = String(n);
     const id = (s) => 'unit' + n + '-' + s;
@@ -392,7 +404,11 @@
     dInput.setAttribute('aria-describedby', id('ductor-note'));
     dField.querySelector('.field-note').id = id('ductor-note');
     dInput.addEventListener('change', guard(() => setDuctor(u, toInt(dInput.value, u.ductor))));
-    wireStepper(dField, (d) => setDuctor(u, (u.ductor === null ? (u.ductorPress || 0) : u.ductor) + d));
+    // A step needs a value to start from: none while the press's is unknown.
+    wireStepper(dField, (d) => {
+      const from = u.ductor === null ? u.ductorPress : u.ductor;
+      if (from !== null) setDuctor(u, from + d);
+    });
 
     const cField = el.querySelector('.field-cycle');
     const cSelect = cField.querySelector('select');
@@ -409,7 +425,9 @@
     kInput.addEventListener('change', guard(() => setKeyEntry(u, toInt(kInput.value, 0))));
     wireStepper(kField, (d) => setKeyEntry(u, (state.percentMode ? u.percent : u.offset) + d));
 
-    el.querySelector('.bars').id = id('profile');
+    const bars = el.querySelector('.bars');
+    bars.id = id('profile');
+    wireZones(u, bars);
     el.querySelectorAll('[data-i18n]').forEach(translateEl);
     return u;
   }
@@ -442,9 +460,12 @@
     }
     box.style.setProperty('--unit-count', String(Math.max(1, count)));
     $('no-units').hidden = count > 0;
+    state.zoneUnit = null;
     fillCycleSelects();
     buildCopySelects();
     state.units.forEach(renderUnit);
+    layoutUnits();
+    renderZoneEditor();
   }
 
   function buildCopySelects() {
@@ -489,13 +510,15 @@
   }
 
   function progressText(u) {
+    if (u.keysFailed) return t('progress.keysFailed');
     if (u.failed) return t('progress.failed');
     switch (u.progress) {
       case 'queued': return t('progress.queued');
       case 'start': return t('progress.start');
       case 'retry': return t('progress.retry', { n: u.retry });
       case 'done': return t('progress.done');
-      case 'read': return t('progress.read');
+      case 'read': return u.keysUnknown ? t('units.unknown') : t('progress.read');
+      case 'unknown': return t('units.unknown');
       case 'copying': return t('progress.copying');
       default: return u.dirty ? t('progress.dirty') : t('progress.idle');
     }
@@ -503,7 +526,7 @@
 
   function renderUnit(u) {
     const el = u.el;
-    el.dataset.progress = u.failed ? 'failed' : u.progress;
+    el.dataset.progress = u.failed || u.keysFailed ? 'failed' : u.progress;
     el.classList.toggle('is-selected', u.selected);
     el.classList.toggle('is-dirty', u.dirty);
     const unitTitle = t('units.unit', { n: u.n });
@@ -574,25 +597,279 @@
     field.querySelector('.step-up').setAttribute('aria-label', t('units.increase', { what, n }));
   }
 
+  // ---- ink zones: the profile is the editor ----------------------------------
+
+  const pct = (raw) => Math.round(raw * 100 / 255);
+  const rawOf = (percent) => clamp(Math.round(percent * 255 / 100), [0, 255]);
+
+  function zoneValue(u, i) {
+    return u.edit && u.edit[i] !== null && u.edit[i] !== undefined ? u.edit[i] : u.keys[i];
+  }
+
+  function pendingCount(u) {
+    return u.edit ? u.edit.filter((v) => v !== null).length : 0;
+  }
+
+  function zoneRange(u) {
+    if (!u.zoneSel) return null;
+    return [Math.min(u.zoneSel.anchor, u.zoneSel.focus), Math.max(u.zoneSel.anchor, u.zoneSel.focus)];
+  }
+
+  function editable(u) {
+    return !!(u.keys && u.keys.length && !u.keysUnknown);
+  }
+
+  function zoneLabel(u, i) {
+    const v = zoneValue(u, i);
+    let s = t('zones.one', { n: u.n, z: i + 1, v: pct(v) });
+    if (v !== u.keys[i]) s += ' (' + t('zones.press', { v: pct(u.keys[i]) }) + ')';
+    return s;
+  }
+
   function renderProfile(u) {
     const box = u.el.querySelector('.profile');
     box.classList.toggle('has-ink', !!u.inkName);
     const bars = box.querySelector('.bars');
     const keys = u.keys || [];
-    box.querySelector('.profile-empty').hidden = keys.length > 0;
+    const empty = box.querySelector('.profile-empty');
+    empty.hidden = keys.length > 0 && !u.keysUnknown;
+    empty.textContent = u.keysUnknown ? t('units.keysUnknown') : t('units.noProfile');
+    box.classList.toggle('is-unknown', u.keysUnknown);
     if (bars.childElementCount !== keys.length) {
       bars.textContent = '';
-      for (let i = 0; i < keys.length; i++) bars.appendChild(document.createElement('span'));
+      for (let i = 0; i < keys.length; i++) {
+        const z = document.createElement('span');
+        z.className = 'zone';
+        z.id = 'unit' + u.n + '-zone' + (i + 1);
+        z.setAttribute('role', 'option');
+        const bar = document.createElement('span');
+        bar.className = 'bar';
+        const mark = document.createElement('span');
+        mark.className = 'press-mark';
+        z.append(bar, mark);
+        bars.appendChild(z);
+      }
     }
+    const range = zoneRange(u);
     let sum = 0, max = 0;
     keys.forEach((k, i) => {
-      bars.children[i].style.height = (k / 255 * 100).toFixed(1) + '%';
+      const z = bars.children[i];
+      const v = zoneValue(u, i);
+      const pending = v !== k;
+      z.firstChild.style.height = (v / 255 * 100).toFixed(1) + '%';
+      z.lastChild.style.bottom = (k / 255 * 100).toFixed(1) + '%';
+      z.classList.toggle('is-pending', pending);
+      z.dataset.key = String(v);
+      z.dataset.press = String(k);
+      const selected = !!range && i >= range[0] && i <= range[1];
+      z.setAttribute('aria-selected', String(selected));
+      const label = zoneLabel(u, i);
+      z.setAttribute('aria-label', label);
+      z.title = label;
       sum += k;
       max = Math.max(max, k);
     });
+    u.el.classList.toggle('has-pending-zones', pendingCount(u) > 0);
     bars.setAttribute('aria-label', keys.length
       ? t('units.profileLabel', { n: u.n, count: keys.length, mean: Math.round(sum / keys.length), max })
       : t('units.profile') + ': ' + t('units.noProfile'));
+    if (range && keys.length) bars.setAttribute('aria-activedescendant', bars.children[u.zoneSel.focus].id);
+    else bars.removeAttribute('aria-activedescendant');
+    bars.tabIndex = keys.length ? 0 : -1;
+    if (state.zoneUnit === u) renderZoneEditor();
+  }
+
+  // The shared bar under the units: what is selected, steps, a value, undo.
+  function renderZoneEditor() {
+    const u = state.zoneUnit;
+    const range = u && editable(u) ? zoneRange(u) : null;
+    const readout = $('zone-readout');
+    if (!range) {
+      readout.textContent = u && u.keysUnknown ? t('zones.unknown', { n: u.n }) : t('zones.hint');
+    } else {
+      const values = [];
+      const press = [];
+      for (let i = range[0]; i <= range[1]; i++) {
+        values.push(pct(zoneValue(u, i)));
+        press.push(pct(u.keys[i]));
+      }
+      const span = (list) => {
+        const lo = Math.min(...list), hi = Math.max(...list);
+        return lo === hi ? String(lo) : lo + '–' + hi;
+      };
+      let text = range[0] === range[1]
+        ? t('zones.one', { n: u.n, z: range[0] + 1, v: span(values) })
+        : t('zones.range', { n: u.n, a: range[0] + 1, b: range[1] + 1, v: span(values) });
+      if (values.some((v, i) => v !== press[i]) || pendingInRange(u, range)) {
+        text += ' (' + t('zones.press', { v: span(press) }) + ')';
+      }
+      const count = pendingCount(u);
+      if (count) text += ' · ' + t('zones.pending', { count });
+      if (u.keysFailed) text += ' · ' + t('zones.failed', { n: u.n });
+      readout.textContent = text;
+    }
+    const input = $('zone-value');
+    input.disabled = !range;
+    if (document.activeElement !== input) {
+      input.value = range ? String(pct(zoneValue(u, range[0]))) : '';
+    }
+    document.querySelectorAll('#zone-editor .zone-step').forEach((b) => {
+      b.disabled = !range;
+      const d = +b.dataset.step;
+      b.setAttribute('aria-label', t(d > 0 ? 'units.increase' : 'units.decrease',
+        { what: t('zones.heading') + ' ' + Math.abs(d) + ' %', n: u ? u.n : '' }));
+    });
+    const undo = $('zone-undo');
+    undo.disabled = !u || pendingCount(u) === 0;
+    undo.textContent = u ? t('zones.undo', { n: u.n }) : t('zones.undoNone');
+  }
+
+  function pendingInRange(u, range) {
+    if (!u.edit) return false;
+    for (let i = range[0]; i <= range[1]; i++) if (u.edit[i] !== null) return true;
+    return false;
+  }
+
+  function setZoneSel(u, anchor, focus) {
+    const prev = state.zoneUnit;
+    if (prev && prev !== u) {
+      prev.zoneSel = null;
+      renderProfile(prev);
+    }
+    state.zoneUnit = u;
+    const n = u.keys ? u.keys.length : 0;
+    u.zoneSel = n ? { anchor: clamp(anchor, [0, n - 1]), focus: clamp(focus, [0, n - 1]) } : null;
+    renderProfile(u);
+    renderZoneEditor();
+  }
+
+  // The operator's row for the host: the press's keys with the changes in.
+  function sendZones(u) {
+    if (u.edit && !pendingCount(u)) u.edit = null;
+    const row = u.edit ? u.keys.map((k, i) => zoneValue(u, i)).join(',') : '';
+    hostCall('setUnitKeys', u.n, row);
+  }
+
+  function changeZones(u, change) {
+    const range = zoneRange(u);
+    if (!range || !editable(u)) return;
+    if (!u.edit) u.edit = u.keys.map(() => null);
+    for (let i = range[0]; i <= range[1]; i++) {
+      const v = clamp(Math.round(change(zoneValue(u, i))), [0, 255]);
+      u.edit[i] = v === u.keys[i] ? null : v;
+    }
+    u.keysFailed = false;
+    sendZones(u);
+    renderUnit(u);
+  }
+
+  // Steps are whole percent of the key range (0 to 255).
+  function stepZones(u, percent) {
+    changeZones(u, (v) => v + percent * 255 / 100);
+  }
+
+  function dropZones(u) {
+    if (!u.edit) return;
+    u.edit = null;
+    u.keysFailed = false;
+    sendZones(u);
+    renderUnit(u);
+  }
+
+  function wireZones(u, bars) {
+    let dragging = false;
+    const indexAt = (x) => {
+      const r = bars.getBoundingClientRect();
+      const n = bars.childElementCount;
+      return clamp(Math.floor((x - r.left) / Math.max(1, r.width) * n), [0, n - 1]);
+    };
+    bars.addEventListener('pointerdown', guard((e) => {
+      if (e.button !== 0 || !editable(u)) return;
+      const i = indexAt(e.clientX);
+      if (e.shiftKey && u.zoneSel && state.zoneUnit === u) setZoneSel(u, u.zoneSel.anchor, i);
+      else setZoneSel(u, i, i);
+      dragging = true;
+      try { bars.setPointerCapture(e.pointerId); } catch (err) { /* a pointer already gone */ }
+      bars.focus({ preventScroll: true });
+      e.preventDefault();
+    }));
+    bars.addEventListener('pointermove', guard((e) => {
+      if (!dragging || !u.zoneSel) return;
+      const i = indexAt(e.clientX);
+      if (i !== u.zoneSel.focus) setZoneSel(u, u.zoneSel.anchor, i);
+    }));
+    const stop = () => { dragging = false; };
+    ['pointerup', 'pointercancel', 'lostpointercapture'].forEach((ev) => bars.addEventListener(ev, stop));
+    bars.addEventListener('focus', guard(() => {
+      if (editable(u) && (!u.zoneSel || state.zoneUnit !== u)) setZoneSel(u, 0, 0);
+    }));
+    bars.addEventListener('keydown', guard((e) => {
+      if (!editable(u)) return;
+      const n = u.keys.length;
+      const sel = u.zoneSel || { anchor: 0, focus: 0 };
+      const move = (to) => {
+        to = clamp(to, [0, n - 1]);
+        setZoneSel(u, e.shiftKey ? sel.anchor : to, to);
+      };
+      const steps = { ArrowUp: 1, ArrowDown: -1, '+': 1, '=': 1, '-': -1, '−': -1, PageUp: 5, PageDown: -5 };
+      if (e.key === 'ArrowLeft') move(sel.focus - 1);
+      else if (e.key === 'ArrowRight') move(sel.focus + 1);
+      else if (e.key === 'Home') move(0);
+      else if (e.key === 'End') move(n - 1);
+      else if (Object.prototype.hasOwnProperty.call(steps, e.key)) {
+        if (!u.zoneSel) setZoneSel(u, 0, 0);
+        stepZones(u, steps[e.key]);
+      } else if (e.key === 'Enter') {
+        $('zone-value').focus();
+        $('zone-value').select();
+      } else if (e.key === 'Escape') {
+        dropZones(u);
+      } else {
+        return;
+      }
+      e.preventDefault();
+    }));
+  }
+
+  function wireZoneEditor() {
+    document.querySelectorAll('#zone-editor .zone-step').forEach((b) => {
+      b.addEventListener('click', guard(() => {
+        if (state.zoneUnit) stepZones(state.zoneUnit, +b.dataset.step);
+      }));
+    });
+    const input = $('zone-value');
+    const take = () => {
+      const u = state.zoneUnit;
+      const v = toInt(input.value, null);
+      if (u && v !== null) changeZones(u, () => rawOf(clamp(v, [0, 100])));
+      else renderZoneEditor();
+    };
+    input.addEventListener('change', guard(take));
+    input.addEventListener('keydown', guard((e) => {
+      if (e.key !== 'Enter') return;
+      e.preventDefault();
+      take();
+      const u = state.zoneUnit;
+      if (u) u.el.querySelector('.bars').focus();
+    }));
+    $('zone-undo').addEventListener('click', guard(() => {
+      if (state.zoneUnit) dropZones(state.zoneUnit);
+    }));
+    renderZoneEditor();
+  }
+
+  // Columns while each unit has room for its controls and its zones; one row
+  // per unit otherwise, so that nothing has to be scrolled sideways.
+  function layoutUnits() {
+    const box = $('units');
+    const n = state.units.length;
+    if (!n) return;
+    const keys = Math.max(1, ...state.units.map((u) => (u.keys ? u.keys.length : 0)),
+      toInt(state.settings && state.settings.keys, 0));
+    const column = (box.clientWidth - 10 * (n - 1)) / n;
+    const rows = column < 210 || column / keys < 5;
+    box.classList.toggle('as-rows', rows);
+    box.classList.toggle('as-columns', !rows);
   }
 
   // Black or white text, whichever reads better on the ink colour.
@@ -658,6 +935,7 @@
     for (const u of list) {
       u.progress = progress;
       u.failed = false;
+      u.keysFailed = false;
       renderUnit(u);
     }
   }
@@ -706,10 +984,49 @@
       renderCopyStatus();
       return;
     }
-    state.copyJob = { a, b, swap, started: false };
-    renderCopyStatus();
-    // The values of the first unit go onto the second.
-    hostCall(swap ? 'SwapUnit' : 'CopyUnit', a, b);
+    // Every value of a whole unit changes: the operator says so first.
+    askFirst(swap ? 'confirm.swap' : 'confirm.copy', { a, b }, () => {
+      state.copyJob = { a, b, swap, started: false };
+      renderCopyStatus();
+      // The values of the first unit go onto the second.
+      hostCall(swap ? 'SwapUnit' : 'CopyUnit', a, b);
+    });
+  }
+
+  // ---- asking first -------------------------------------------------------------
+
+  let confirmAction = null;
+
+  function askFirst(key, vars, run) {
+    confirmAction = run;
+    $('confirm-heading').textContent = t(key + 'Title', vars);
+    $('confirm-text').textContent = t(key + 'Text', vars);
+    $('confirm-ok').textContent = t(key + 'Ok', vars);
+    $('confirm-dialog').showModal();
+  }
+
+  function selectedText() {
+    const list = state.units.filter((u) => u.selected).map((u) => u.n);
+    return list.length ? list.join(', ') : t('confirm.noUnits');
+  }
+
+  // Zero position and ink-up change every selected unit at once. The host
+  // listens on their buttons itself; a click reaches it only once confirmed.
+  function gateHostButtons() {
+    const gated = { 'set-zero': 'confirm.zero', 'ink-up': 'confirm.inkUp' };
+    let passing = null;
+    window.addEventListener('click', guard((e) => {
+      const button = e.target && e.target.closest ? e.target.closest('button') : null;
+      if (!button || !Object.prototype.hasOwnProperty.call(gated, button.id)) return;
+      if (passing === button) return;
+      e.stopImmediatePropagation();
+      e.preventDefault();
+      if (button.disabled) return;
+      askFirst(gated[button.id], { units: selectedText() }, () => {
+        passing = button;
+        try { button.click(); } finally { passing = null; }
+      });
+    }), true);
   }
 
   // ---- job memory -------------------------------------------------------------
@@ -827,8 +1144,37 @@
       btn.setAttribute('aria-describedby', label.id = 'folder-label-' + name);
       btn.addEventListener('click', guard(() => hostCall('browseFolder', name)));
       row.append(label, input, btn);
+      if (name === 'log_path') {
+        // Without its folder the library keeps no log, no job memory and no backups.
+        const note = document.createElement('div');
+        note.id = 'log-folder-missing';
+        note.className = 'folder-missing';
+        note.setAttribute('role', 'status');
+        note.hidden = true;
+        const text = document.createElement('span');
+        text.dataset.i18n = 'settings.logMissing';
+        const create = document.createElement('button');
+        create.type = 'button';
+        create.id = 'log-folder-create';
+        create.className = 'btn btn-small btn-secondary';
+        create.dataset.i18n = 'settings.logCreate';
+        create.addEventListener('click', guard(() => {
+          hostCall('createLogFolder', input.value.trim());
+          checkLogFolder();
+        }));
+        note.append(text, create);
+        row.appendChild(note);
+        input.addEventListener('change', guard(checkLogFolder));
+      }
       box.appendChild(row);
     }
+  }
+
+  function checkLogFolder() {
+    const path = $('settings-form').elements.log_path.value.trim();
+    const exists = hostCall('logFolderExists', path);
+    // An older host without the call: say nothing rather than something wrong.
+    $('log-folder-missing').hidden = exists !== false;
   }
 
 
@@ -882,6 +1228,7 @@
 
   function openSettings() {
     if (state.settings) fillSettingsForm(state.settings);
+    checkLogFolder();
     $('settings-dialog').showModal();
   }
 
@@ -994,6 +1341,7 @@
       if (!FOLDERS.includes(target) || typeof path !== 'string') return;
       const input = $('settings-form').elements[target];
       input.value = path;
+      if (target === 'log_path') checkLogFolder();
       if (state.settings && !$('settings-dialog').open) state.settings[target] = path;
     },
 
@@ -1029,6 +1377,7 @@
     resetKey(unit) {
       const u = unitByNumber(unit);
       if (!u) return;
+      if (u.offset !== 0 || u.percent !== 0) u.lastEntry = { offset: u.offset, percent: u.percent };
       u.offset = 0;
       if (u.percent !== 0) {
         // Applied once; the host would send it again on the next apply.
@@ -1110,8 +1459,63 @@
       const u = unitByNumber(unit);
       if (!u) return;
       const list = Array.isArray(keys) ? keys : String(keys === undefined || keys === null ? '' : keys).split(',');
+      const was = u.keys ? u.keys.length : 0;
       u.keys = list.map((x) => String(x).trim()).filter((x) => x !== '')
         .map((x) => clamp(toInt(x, 0), [0, 255])).slice(0, 500);
+      u.keysUnknown = false;
+      // Changes stay where they still differ from what the press holds now.
+      if (u.edit) {
+        const before = u.edit.length === u.keys.length ? u.edit : null;
+        u.edit = before ? before.map((v, i) => (v === u.keys[i] ? null : v)) : null;
+        sendZones(u);
+      }
+      if (u.zoneSel && u.zoneSel.focus >= u.keys.length) u.zoneSel = null;
+      renderUnit(u);
+      if (was !== u.keys.length) layoutUnits();
+    },
+
+    // A value the host could not read from the press (kind 1 keys, 2 ductor,
+    // 3 cycle): shown as unknown, never as a number.
+    showReadFailed(unit, kind) {
+      const u = unitByNumber(unit);
+      if (!u) return;
+      kind = toInt(kind, 0);
+      // The read is over: the unit is not at work, and nothing it shows is a value.
+      u.progress = 'unknown';
+      if (kind === 1) {
+        u.keysUnknown = true;
+        if (u.edit) dropZones(u);
+      } else if (kind === 2) {
+        if (u.ductor === u.ductorPress) u.ductor = null;
+        u.ductorPress = null;
+      } else if (kind === 3) {
+        if (u.cycle === u.cyclePress) u.cycle = null;
+        u.cyclePress = null;
+        fillCycleSelect(u);
+      }
+      renderUnit(u);
+    },
+
+    // The console's answer to a unit's key write, once its commit is known.
+    unitKeysResult(unit, result) {
+      const u = unitByNumber(unit);
+      if (!u) return;
+      if (toInt(result, -1) === 0) {
+        u.keysFailed = false;
+        u.edit = null;
+        u.lastEntry = null;
+      } else {
+        // What the operator entered stays; the host kept it too.
+        u.keysFailed = true;
+        const last = u.lastEntry;
+        if (last) {
+          u.offset = last.offset;
+          if (last.percent !== 0) {
+            u.percent = last.percent;
+            hostCall('setKeysPercentage', u.n, u.percent);
+          }
+        }
+      }
       renderUnit(u);
     },
 
@@ -1142,6 +1546,8 @@
   function wire() {
     buildMemory();
     buildFolderFields();
+    wireZoneEditor();
+    if (typeof ResizeObserver === 'function') new ResizeObserver(guard(layoutUnits)).observe($('units'));
     document.addEventListener('contextmenu', (e) => e.preventDefault());
 
     $('select-all').addEventListener('click', guard(() => {
@@ -1160,7 +1566,12 @@
     // The host binds its own listeners to the five command buttons; these only
     // update what the page shows.
     $('production-refresh').addEventListener('click', guard(() => {
-      state.units.forEach((u) => { u.failed = false; renderUnit(u); });
+      state.units.forEach((u) => {
+        u.failed = false;
+        u.keysFailed = false;
+        if (u.edit) dropZones(u);
+        renderUnit(u);
+      });
     }));
 
     $('copy-unit').addEventListener('click', guard(() => startCopy(false)));
@@ -1176,6 +1587,15 @@
     $('serial-dismiss').addEventListener('click', guard(() => { $('serial-banner').hidden = true; }));
     $('settings-form').addEventListener('submit', guard((e) => { e.preventDefault(); saveSettings(); }));
     $('memory-form').addEventListener('submit', guard((e) => { e.preventDefault(); confirmMemory(); }));
+    $('confirm-form').addEventListener('submit', guard((e) => {
+      e.preventDefault();
+      const run = confirmAction;
+      confirmAction = null;
+      $('confirm-dialog').close();
+      if (run) run();
+    }));
+    $('confirm-dialog').addEventListener('close', () => { confirmAction = null; });
+    gateHostButtons();
     document.querySelectorAll('dialog .dialog-close').forEach((b) =>
       b.addEventListener('click', guard(() => b.closest('dialog').close())));
 

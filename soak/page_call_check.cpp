@@ -206,6 +206,10 @@ std::string PageCallCheck::Judge(const Call& call) const {
         }
         return count == keys_ ? "" : "not one value per key";
     }
+    if (n == "showReadFailed")
+        return arity(2) && Unit(a[0]) && Integer(a[1], 1, 3) ? "" : "a unit or a kind of value out of range";
+    if (n == "unitKeysResult")
+        return arity(2) && Unit(a[0]) && Integer(a[1], 0, 3) ? "" : "a unit or a result out of range";
     if (n == "showUnitInk") {
         static const std::regex colour("#[0-9a-f]{6}");
         return arity(3) && Unit(a[0]) && std::regex_match(a[2], colour) ? "" : "no unit or no colour";

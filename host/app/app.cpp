@@ -35,6 +35,8 @@ private:
 
 thread_local int EventRoute::depth_ = 0;
 
+thread_local bool tBackgroundReads = false;
+
 EventRoute& Route() {
     static EventRoute route;
     return route;
@@ -179,7 +181,13 @@ void TSR_CALL TApp::UnitEventCallback(int32_t unit, int32_t code, int32_t kind) 
     Route().Deliver(unit, code, kind);
 }
 
+void TApp::SetBackgroundReads(bool on) {
+    tBackgroundReads = on;
+}
+
 void TApp::HandleUnitEvent(int32_t unit, int32_t code, int32_t kind) {
+    if (tBackgroundReads && (code == TSR_EVENT_START || code == TSR_EVENT_READ))
+        return;
     ShowError(page_calls::UnitEventMessage(unit, code, kind));
     if (ui.IsUiThread())
         ui.ProcessPending();
@@ -189,6 +197,11 @@ void TApp::HandleUnitEvent(int32_t unit, int32_t code, int32_t kind) {
         return;
     }
     ExecuteJS(page_calls::SetUnitProgress(unit, code));
+    // A value the library's own threads (the exchange watcher) wrote or gave
+    // up on: the press is read so that the page shows what it now holds.
+    const bool transferEnd = code == TSR_EVENT_DONE || code == TSR_EVENT_RETRY3;
+    if (transferEnd && kind >= TSR_KIND_KEYS && kind <= TSR_KIND_DUCTOR_CYCLE && !WorkerPool::OnWorkerThread())
+        RequestUnitRead(unit);
     if (code != TSR_EVENT_DONE)
         return;
     switch (kind) {

@@ -69,11 +69,23 @@ public:
     void SwapUnit(int32_t target, int32_t source);
     void UglyInitialall();
     void InkUp(TUnitList units);
+    // A whole key row for a unit ("k1,k2,…", integers 0 to 255, at most the
+    // configured keys), sent by the next apply in place of the unit's offset
+    // or percentage; the empty text drops a stored row. False (the call is
+    // refused) for a unit outside 1 to UnitNumber or a text that is no such row.
+    bool setUnitKeys(int32_t unit, const std::string& keys);
 
     // The folder picker in the page: the folders in a folder (a JSON text with
     // "path", "parent" and "folders"), and the operator's choice for target.
     std::string browseFolderList(const std::string& path);
     void browseFolderChosen(const std::string& target, const std::string& path);
+
+    // The log folder as the settings dialog names it: whether it is there
+    // (without it the library writes no log, no job memory and no backups),
+    // and making it with its job memory folder. Relative to the current
+    // folder, as the library takes it.
+    bool logFolderExists(const std::string& path);
+    bool createLogFolder(const std::string& path);
 
     // Steps of the start sequence.
     void LoadSettings();
@@ -88,6 +100,20 @@ public:
     void ReportUnexpectedError(const std::string& what);
     // The unit's keys, ink name and colour for the page's profile view.
     void ShowUnitKeys(int32_t unit, const int32_t* keys, int32_t count);
+    // Reads the unit's keys, ductor and cycle from the press and shows them;
+    // a value that could not be read is shown as unknown and changes no state.
+    void ReadUnitFromPress(int32_t unit);
+    // Asks for a read of the unit after a transfer the host did not run
+    // (preset, corrected keys) or one whose result it does not read itself
+    // (copy, swap). One reader task serves every request in turn, so no unit
+    // is read twice at once; requests made while it reads are served after.
+    void RequestUnitRead(int32_t unit);
+    // While set on a thread, the start and read events of that thread's reads
+    // reach the page neither as messages nor as progress: a unit that has
+    // just shown "done" keeps showing it. Retries and failures still do. Set
+    // for the reads after others' transfers, copy and swap, and for GetDuctor
+    // and GetDuctorCycle, which the page asks for after a done event.
+    static void SetBackgroundReads(bool on);
 
     // The library's event callback, handed to TSR_Init. It reaches the
     // application object that is alive at the moment, if any.
@@ -124,9 +150,26 @@ public:
     std::atomic<bool> FisSerialOpen{true};
     std::atomic<int32_t> FNumberOfKeys{0};
 
+    // The stored key row of a unit; empty when none.
+    std::vector<int32_t> UnitKeyRow(int32_t unit) const;
+
 private:
     nlohmann::json FstateCurrent; // guarded by FstateLock
     mutable std::mutex FstateLock;
+
+    std::array<std::vector<int32_t>, kUnitSlots> FunitKeyRows; // guarded by FrowLock
+    mutable std::mutex FrowLock;
+
+    std::array<bool, kUnitSlots> FreadWanted{}; // guarded by FreadLock
+    bool FreaderRunning = false;                // guarded by FreadLock
+    std::mutex FreadLock;
+    void ServeUnitReads();
+    // One value each from the press: shown, and kept as the press's state, when
+    // read; shown as unknown otherwise. The cycle is told to the page only
+    // when tellPage is set.
+    void ReadUnitKeys(int32_t unit);
+    void ReadUnitDuctor(int32_t unit);
+    void ReadUnitCycle(int32_t unit, bool tellPage);
 
     // Last, so that it goes first: running bodies end before the fields they use.
     WorkerPool Fpool;

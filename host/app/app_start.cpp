@@ -6,6 +6,7 @@
 
 #include "app/bug_report.h"
 #include "app/folder_browser.h"
+#include "app/folder_path.h"
 #include "app/languages.h"
 #include "app/memory_list.h"
 #include "app/page_calls.h"
@@ -99,6 +100,19 @@ std::string TApp::browseFolderList(const std::string& path) {
 
 void TApp::browseFolderChosen(const std::string& target, const std::string& path) {
     ExecuteJS(page_calls::SetSettingsFolder(FolderForScript(target), FolderForScript(path)));
+}
+
+bool TApp::logFolderExists(const std::string& path) {
+    const std::filesystem::path folder = ConfiguredFolder(path);
+    std::error_code error;
+    return !folder.empty() && std::filesystem::is_directory(folder, error);
+}
+
+bool TApp::createLogFolder(const std::string& path) {
+    // The empty text would be the root of the disk: nothing to make there.
+    if (ConfiguredFolder(path).empty())
+        return false;
+    return CreateFolderPathIgnoringCase(path + "/Memory") && logFolderExists(path);
 }
 
 void TApp::LoadLanguages() {

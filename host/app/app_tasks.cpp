@@ -2,6 +2,7 @@
 #include "app/app.h"
 
 #include <algorithm>
+#include <optional>
 #include <chrono>
 #include <iostream>
 #include <thread>
@@ -42,7 +43,9 @@ std::vector<std::string> ChangedUnits(TApp& app, const TUnitList& units) {
             add(entry);
         if (app.StateValue("ductor_cycle", u) != app.FductorCycles[u])
             add(entry);
-        if (!app.FKeysIsRelativeOn) {
+        if (!app.UnitKeyRow(u).empty()) {
+            add(entry);
+        } else if (!app.FKeysIsRelativeOn) {
             const int32_t offset = app.Fkeys[u];
             if (app.StateValue("keys", u) != offset && offset != 0)
                 add(entry);
@@ -51,6 +54,35 @@ std::vector<std::string> ChangedUnits(TApp& app, const TUnitList& units) {
         }
     }
     return changed;
+}
+
+// Keys per unit as the library counts them now, within what it holds.
+int32_t LibraryKeyCount(int32_t hostKeys) {
+    return std::clamp<int32_t>(std::max<int32_t>(hostKeys, TSR_INI_GetKeysNumber()), 0, TSR_MAX_KEYS);
+}
+
+// A key row as the page writes it: integers 0 to 255 separated by commas,
+// blanks around them allowed. Nothing for any other text.
+std::optional<std::vector<int32_t>> ParseKeyRow(const std::string& text) {
+    std::vector<int32_t> row;
+    size_t start = 0;
+    for (;;) {
+        const size_t comma = text.find(',', start);
+        std::string piece = text.substr(start, comma == std::string::npos ? std::string::npos : comma - start);
+        const size_t first = piece.find_first_not_of(" \t");
+        const size_t last = piece.find_last_not_of(" \t");
+        piece = first == std::string::npos ? std::string() : piece.substr(first, last - first + 1);
+        if (piece.empty() || piece.size() > 3 ||
+            !std::all_of(piece.begin(), piece.end(), [](char c) { return c >= '0' && c <= '9'; }))
+            return std::nullopt;
+        const int32_t value = std::stoi(piece);
+        if (value > 255)
+            return std::nullopt;
+        row.push_back(value);
+        if (comma == std::string::npos)
+            return row;
+        start = comma + 1;
+    }
 }
 
 } // namespace
@@ -134,7 +166,12 @@ void TApp::InkUp(TUnitList units) {
             ExecuteJS(page_calls::ShowCountdown(TSR_INI_Inkingup_GetTimmer()));
             int32_t result = 0;
             for (const std::string& entry : units) {
-                result = TSR_InkingUP(UnitNumber(entry));
+                const int32_t u = UnitNumber(entry);
+                result = TSR_InkingUP(u);
+                // Inking-up answers 0 whatever its transactions did; with the
+                // port known closed nothing reached the console.
+                if (!FisSerialOpen)
+                    NotePortNotOpen(u, TSR_PORT_NOT_OPEN);
                 PauseAfterUnit();
             }
             return result;
@@ -165,17 +202,35 @@ void TApp::ApplySettings(TUnitList units) {
                 const int32_t cycle = FductorCycles[u];
                 if (FenableDuctorCycle && StateValue("ductor_cycle", u) != cycle)
                     NotePortNotOpen(u, TSR_SetNewDuctorCycle_Absolute(u, cycle));
-                if (!FKeysIsRelativeOn) {
+                if (const std::vector<int32_t> row = UnitKeyRow(u); !row.empty()) {
+                    const int32_t result = NotePortNotOpen(
+                        u, TSR_SetNewKey_Absolute(u, row.data(), static_cast<int32_t>(row.size())));
+                    // A row the console did not take stays for the next apply.
+                    if (result == TSR_OK) {
+                        std::lock_guard lock(FrowLock);
+                        if (FunitKeyRows[u] == row)
+                            FunitKeyRows[u].clear();
+                    }
+                    ReadUnitKeys(u);
+                    ExecuteJS(page_calls::UnitKeysResult(u, result));
+                } else if (!FKeysIsRelativeOn) {
                     const int32_t offset = Fkeys[u];
-                    if (StateValue("keys", u) != offset && offset != 0)
-                        NotePortNotOpen(u, TSR_SetNewKey_Relative(u, offset));
+                    if (StateValue("keys", u) != offset && offset != 0) {
+                        const int32_t result = NotePortNotOpen(u, TSR_SetNewKey_Relative(u, offset));
+                        // The done event after the value frame cleared the offset
+                        // before the commit was answered: a failed write keeps it.
+                        if (result != TSR_OK && Fkeys[u] == 0)
+                            Fkeys[u] = offset;
+                        ExecuteJS(page_calls::UnitKeysResult(u, result));
+                    }
                 } else if (const int32_t percent = FkeysPercentage[u]; percent != 0) {
                     // The library reads one value per key of its current key
                     // count, which may have changed since the settings were read.
-                    const int32_t keys = std::clamp<int32_t>(
-                        std::max<int32_t>(FNumberOfKeys.load(), TSR_INI_GetKeysNumber()), 0, TSR_MAX_KEYS);
+                    const int32_t keys = LibraryKeyCount(FNumberOfKeys.load());
                     const std::vector<float> percentages(static_cast<size_t>(keys), static_cast<float>(percent));
-                    NotePortNotOpen(u, TSR_SetNewKey_Percentage(u, percentages.data(), FNumberOfKeys));
+                    const int32_t result =
+                        NotePortNotOpen(u, TSR_SetNewKey_Percentage(u, percentages.data(), FNumberOfKeys));
+                    ExecuteJS(page_calls::UnitKeysResult(u, result));
                 }
             }
             return 0;
@@ -189,12 +244,10 @@ void TApp::ApplySettings(TUnitList units) {
 void TApp::GetDuctor(int32_t unitCode) {
     Fpool.Start(
         [this, unitCode] {
-            int32_t value = 0;
-            TSR_GetDuctor(unitCode, &value);
-            SetStateValue("ductor_value", unitCode, value);
-            if (IsUnitSlot(unitCode))
-                FductorValues[unitCode] = value;
-            ExecuteJS(page_calls::SetDuctorValue(unitCode, value));
+            // The page asks for it after a done event: the unit keeps showing that.
+            SetBackgroundReads(true);
+            ReadUnitDuctor(unitCode);
+            SetBackgroundReads(false);
             return 0;
         },
         ReadResult);
@@ -203,12 +256,9 @@ void TApp::GetDuctor(int32_t unitCode) {
 void TApp::GetDuctorCycle(int32_t unitCode) {
     Fpool.Start(
         [this, unitCode] {
-            int32_t value = 0;
-            TSR_GetDuctorCycle(unitCode, &value);
-            SetStateValue("ductor_cycle", unitCode, value);
-            if (IsUnitSlot(unitCode))
-                FductorCycles[unitCode] = value;
-            ExecuteJS(page_calls::SetDuctorCycleValue(unitCode, value));
+            SetBackgroundReads(true);
+            ReadUnitCycle(unitCode, true);
+            SetBackgroundReads(false);
             return 0;
         },
         ReadResult);
@@ -224,29 +274,11 @@ void TApp::LoadInitialState() {
     }
     Fpool.Start(
         [this, units] {
-            const int32_t keyCount = std::max<int32_t>(FNumberOfKeys.load(), 0);
-            std::vector<int32_t> keys(static_cast<size_t>(keyCount) + 1, 0);
             for (int32_t u = 1; u <= units; ++u) {
-                std::fill(keys.begin(), keys.end(), 0);
-                const int32_t read = TSR_GetKeys(u, keys.data(), keyCount);
-                int32_t ductor = 0;
-                TSR_GetDuctor(u, &ductor);
-                SetStateValue("ductor_value", u, ductor);
-                if (IsUnitSlot(u))
-                    FductorValues[u] = ductor;
-                ExecuteJS(page_calls::SetDuctorValue(u, ductor));
-                int32_t cycle = 0;
-                TSR_GetDuctorCycle(u, &cycle);
-                SetStateValue("ductor_cycle", u, cycle);
-                if (IsUnitSlot(u))
-                    FductorCycles[u] = cycle;
-                if (FenableDuctorCycle)
-                    ExecuteJS(page_calls::SetDuctorCycleValue(u, cycle));
+                ReadUnitFromPress(u);
                 SetStateValue("keys", u, 0);
                 if (IsUnitSlot(u))
                     Fkeys[u] = 0;
-                if (read == TSR_OK)
-                    ShowUnitKeys(u, keys.data(), keyCount);
             }
             return 0;
         },
@@ -257,7 +289,10 @@ void TApp::CopyUnit(int32_t target, int32_t source) {
     Fpool.Start(
         [this, target, source] {
             ExecuteJS(page_calls::StopCopyUnit());
-            return NotePortNotOpen(source, NotePortNotOpen(target, TSR_CopyUnit(source, target)));
+            const int32_t result = NotePortNotOpen(source, NotePortNotOpen(target, TSR_CopyUnit(source, target)));
+            // The library copies onto the unit passed as source.
+            RequestUnitRead(source);
+            return result;
         },
         ReadResult);
 }
@@ -266,7 +301,10 @@ void TApp::SwapUnit(int32_t target, int32_t source) {
     Fpool.Start(
         [this, target, source] {
             ExecuteJS(page_calls::StopCopyUnit());
-            return NotePortNotOpen(source, NotePortNotOpen(target, TSR_SwapUnits(source, target)));
+            const int32_t result = NotePortNotOpen(source, NotePortNotOpen(target, TSR_SwapUnits(source, target)));
+            RequestUnitRead(target);
+            RequestUnitRead(source);
+            return result;
         },
         ReadResult);
 }
@@ -282,4 +320,115 @@ void TApp::UglyInitialall() {
             return 0;
         },
         ReadResult);
+}
+
+bool TApp::setUnitKeys(int32_t unit, const std::string& keys) {
+    if (unit < 1 || unit > TSR_INI_GetUnitsNumber() || !IsUnitSlot(unit))
+        return false;
+    std::vector<int32_t> row;
+    if (!keys.empty()) {
+        auto parsed = ParseKeyRow(keys);
+        if (!parsed || static_cast<int32_t>(parsed->size()) > LibraryKeyCount(0))
+            return false;
+        row = std::move(*parsed);
+    }
+    std::lock_guard lock(FrowLock);
+    FunitKeyRows[unit] = std::move(row);
+    return true;
+}
+
+std::vector<int32_t> TApp::UnitKeyRow(int32_t unit) const {
+    if (!IsUnitSlot(unit))
+        return {};
+    std::lock_guard lock(FrowLock);
+    return FunitKeyRows[unit];
+}
+
+void TApp::ReadUnitKeys(int32_t unit) {
+    const int32_t keyCount = LibraryKeyCount(FNumberOfKeys.load());
+    std::vector<int32_t> keys(static_cast<size_t>(keyCount) + 1, 0);
+    if (TSR_GetKeys(unit, keys.data(), keyCount) == TSR_OK) {
+        ShowUnitKeys(unit, keys.data(), keyCount);
+    } else {
+        ExecuteJS(page_calls::ShowReadFailed(unit, TSR_KIND_KEYS));
+        ShowUnitKeys(unit, nullptr, 0); // the ink is the unit table's, not the press's
+    }
+}
+
+void TApp::ReadUnitDuctor(int32_t unit) {
+    int32_t value = 0;
+    if (TSR_GetDuctor(unit, &value) != TSR_OK) {
+        // The state keeps what was last read: nothing is compared with a guess.
+        ExecuteJS(page_calls::ShowReadFailed(unit, TSR_KIND_DUCTOR));
+        return;
+    }
+    SetStateValue("ductor_value", unit, value);
+    if (IsUnitSlot(unit))
+        FductorValues[unit] = value;
+    ExecuteJS(page_calls::SetDuctorValue(unit, value));
+}
+
+void TApp::ReadUnitCycle(int32_t unit, bool tellPage) {
+    int32_t value = 0;
+    if (TSR_GetDuctorCycle(unit, &value) != TSR_OK) {
+        if (tellPage)
+            ExecuteJS(page_calls::ShowReadFailed(unit, TSR_KIND_DUCTOR_CYCLE));
+        return;
+    }
+    SetStateValue("ductor_cycle", unit, value);
+    if (IsUnitSlot(unit))
+        FductorCycles[unit] = value;
+    if (tellPage)
+        ExecuteJS(page_calls::SetDuctorCycleValue(unit, value));
+}
+
+void TApp::ReadUnitFromPress(int32_t unit) {
+    ReadUnitKeys(unit);
+    ReadUnitDuctor(unit);
+    ReadUnitCycle(unit, FenableDuctorCycle);
+}
+
+void TApp::RequestUnitRead(int32_t unit) {
+    if (unit < 1 || !IsUnitSlot(unit))
+        return;
+    {
+        std::lock_guard lock(FreadLock);
+        FreadWanted[unit] = true;
+        if (FreaderRunning)
+            return;
+        FreaderRunning = true;
+    }
+    Fpool.Start(
+        [this] {
+            ServeUnitReads();
+            return 0;
+        },
+        ReadResult);
+}
+
+void TApp::ServeUnitReads() {
+    // A transfer raises several events per unit (keys, ductor, cycle, each
+    // with its value and its execution): a short pause lets them gather so
+    // that one read follows them, not one per event.
+    constexpr auto kGather = std::chrono::milliseconds(200);
+    for (;;) {
+        std::this_thread::sleep_for(kGather);
+        std::vector<int32_t> units;
+        {
+            std::lock_guard lock(FreadLock);
+            for (int32_t u = 1; u < kUnitSlots; ++u)
+                if (FreadWanted[u]) {
+                    FreadWanted[u] = false;
+                    units.push_back(u);
+                }
+            if (units.empty()) {
+                FreaderRunning = false;
+                return;
+            }
+        }
+        SetBackgroundReads(true);
+        for (const int32_t u : units)
+            ReadUnitFromPress(u);
+        SetBackgroundReads(false);
+    }
 }

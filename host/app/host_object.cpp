@@ -124,6 +124,14 @@ const std::map<std::string, Operation>& OperationTable() {
          None({P::Integer, P::Integer}, [](TApp& t, const Args& a) { t.CopyUnit(I(a, 0), I(a, 1)); })},
         {"SwapUnit",
          None({P::Integer, P::Integer}, [](TApp& t, const Args& a) { t.SwapUnit(I(a, 0), I(a, 1)); })},
+        {"setUnitKeys", Operation{{P::Integer, P::Text},
+                                  [](TApp& t, const Args& a) {
+                                      return t.setUnitKeys(I(a, 0), S(a, 1)) ? Reply::Nothing() : Reply::Refused();
+                                  }}},
+        {"logFolderExists",
+         Returns({P::Text}, [](TApp& t, const Args& a) { return t.logFolderExists(S(a, 0)); })},
+        {"createLogFolder",
+         Returns({P::Text}, [](TApp& t, const Args& a) { return t.createLogFolder(S(a, 0)); })},
         {"UglyInitialall", None({}, [](TApp& t, const Args&) { t.UglyInitialall(); })},
         {"InkUp", None({P::UnitList}, [](TApp&, const Args&) {})},
     };

@@ -77,6 +77,12 @@ std::string SetDuctorValue(int unit, int value) {
 std::string SetDuctorCycleValue(int unit, int value) {
     return Format("App.setDuctorCycleValue(%d, %d)", unit, value);
 }
+std::string ShowReadFailed(int unit, int kind) {
+    return Format("App.showReadFailed(%d, %d)", unit, kind);
+}
+std::string UnitKeysResult(int unit, int result) {
+    return Format("App.unitKeysResult(%d, %d)", unit, result);
+}
 
 std::string UnitEventMessage(int unit, int code, int kind) {
     return Format("Unit <b>%d</b>: <b>%d</b> / type: %d", unit, code, kind);

@@ -28,6 +28,12 @@ std::string StopCopyUnit();
 std::string SetDuctorValue(int unit, int value);
 std::string SetDuctorCycleValue(int unit, int value);
 
+// Additions the page may define: a value that could not be read from the
+// press (kind as in the library's events: 1 keys, 2 ductor, 3 cycle), and the
+// result of a unit's key write once the console has answered its commit.
+std::string ShowReadFailed(int unit, int kind);
+std::string UnitKeysResult(int unit, int result);
+
 // The pending message made of a library event.
 std::string UnitEventMessage(int unit, int code, int kind);
 

@@ -2,6 +2,14 @@
 
 #include <future>
 
+namespace {
+thread_local bool tOnWorkerThread = false;
+} // namespace
+
+bool WorkerPool::OnWorkerThread() {
+    return tOnWorkerThread;
+}
+
 WorkerPool::WorkerPool(UiLoop& ui, ErrorReport report, unsigned threads)
     : ui_(ui), report_(std::move(report)), alive_(std::make_shared<bool>(true)) {
     if (threads == 0)
@@ -35,6 +43,7 @@ void WorkerPool::Enqueue(Job job) {
 }
 
 void WorkerPool::Work() {
+    tOnWorkerThread = true;
     for (;;) {
         Job job;
         {

@@ -62,6 +62,10 @@ public:
     // The error report's text for an error caught on the user-interface thread.
     static std::string Describe(const std::exception_ptr& error);
 
+    // Whether the calling thread is a worker of some pool: the host's own
+    // press operations run there, the library's own threads do not.
+    static bool OnWorkerThread();
+
 private:
     struct Job {
         Body body;

@@ -1,5 +1,8 @@
 #include "f_home/demo_press.h"
 
+#include <algorithm>
+#include <cctype>
+#include <chrono>
 #include <cstdlib>
 #include <sstream>
 #include <stdexcept>
@@ -36,23 +39,138 @@ DemoPress::DemoPress(Options options) : options_(std::move(options)) {
     options_.folder = fs::absolute(options_.folder).lexically_normal();
     PrepareFolders();
     WriteConfigurationIfAbsent();
+    ReadPressSize();
     OfferSamples();
 
     trace_.open(options_.folder / "console.log", std::ios::app);
     tsr::sim::SimOptions sim;
-    sim.console.units = kUnits;
-    sim.console.keys = kKeys;
+    sim.console.units = units_;
+    sim.console.keys = keys_;
     sim.console.movementMs = options_.movementMs;
     sim.linkFolder = (options_.folder / "ports").string();
     sim.port = 1;
     sim.trace = [this](const std::string& line) { TraceLine(line); };
     console_ = std::make_unique<tsr::sim::SimulatedConsole>(std::move(sim));
+    LoadPressState();
+    keeper_ = std::thread([this] { KeepPressState(); });
     // The library turns COM n into $TESSARO_SERIAL_DIR/COM<n>: COM1 is the console.
     ::setenv("TESSARO_SERIAL_DIR", (options_.folder / "ports").c_str(), 1);
 }
 
 DemoPress::~DemoPress() {
+    {
+        std::lock_guard lock(keeperLock_);
+        stopping_ = true;
+    }
+    keeperWake_.notify_all();
+    if (keeper_.joinable())
+        keeper_.join();
+    SavePressStateIfChanged();
     console_.reset(); // stops the console's thread before the trace file closes
+}
+
+namespace {
+
+// "Key=value" of the configuration file, without its section; empty if absent.
+std::string IniValue(const fs::path& file, const std::string& key) {
+    std::ifstream in(file, std::ios::binary);
+    std::string line;
+    while (std::getline(in, line)) {
+        if (!line.empty() && line.back() == '\r')
+            line.pop_back();
+        const size_t equals = line.find('=');
+        if (equals == std::string::npos)
+            continue;
+        std::string name = line.substr(0, equals);
+        while (!name.empty() && (name.back() == ' ' || name.back() == '\t'))
+            name.pop_back();
+        if (name.size() == key.size() && std::equal(name.begin(), name.end(), key.begin(), [](char a, char b) {
+                return std::tolower(static_cast<unsigned char>(a)) == std::tolower(static_cast<unsigned char>(b));
+            }))
+            return line.substr(equals + 1);
+    }
+    return std::string();
+}
+
+int CountIn(const std::string& text, int fallback, int most) {
+    try {
+        const int n = std::stoi(text);
+        return n >= 1 ? std::min(n, most) : fallback;
+    } catch (const std::exception&) {
+        return fallback;
+    }
+}
+
+// One line per unit: "<unit> <ductor> <cycle> <key>,<key>,…".
+std::string StateLine(int unit, const tsr::sim::UnitState& state) {
+    std::string line = std::to_string(unit) + " " + std::to_string(state.ductor) + " " +
+                       std::to_string(state.ductorCycle) + " ";
+    for (size_t i = 0; i < state.keys.size(); ++i)
+        line += (i == 0 ? "" : ",") + std::to_string(state.keys[i]);
+    return line;
+}
+
+} // namespace
+
+void DemoPress::ReadPressSize() {
+    const fs::path file = StorageFolder() / "Tessaro.ini";
+    units_ = CountIn(IniValue(file, "UnitNumber"), kUnits, kMaxUnits);
+    keys_ = CountIn(IniValue(file, "KeysNumber"), kKeys, kMaxKeys);
+}
+
+void DemoPress::LoadPressState() {
+    std::ifstream in(options_.folder / "press.txt");
+    std::string line;
+    while (std::getline(in, line)) {
+        std::istringstream fields(line);
+        int unit = 0, ductor = -1, cycle = -1;
+        std::string keys;
+        if (!(fields >> unit >> ductor >> cycle >> keys) || unit < 1 || unit > units_ || ductor < 0 ||
+            ductor > 255 || cycle < 0 || cycle > 255)
+            continue; // a line of another size of press, or no line of ours
+        tsr::sim::UnitState state = console_->Unit(unit);
+        state.ductor = static_cast<std::uint8_t>(ductor);
+        state.ductorCycle = static_cast<std::uint8_t>(cycle);
+        std::istringstream values(keys);
+        std::string value;
+        for (size_t i = 0; i < state.keys.size() && std::getline(values, value, ','); ++i) {
+            state.keys[i] = static_cast<std::uint8_t>(CountIn(value, 0, 255));
+        }
+        console_->SetUnit(unit, state);
+    }
+    for (int u = 1; u <= units_; ++u)
+        savedState_.push_back(StateLine(u, console_->Unit(u)));
+}
+
+void DemoPress::SavePressStateIfChanged() {
+    std::vector<std::string> lines;
+    for (int u = 1; u <= units_; ++u)
+        lines.push_back(StateLine(u, console_->Unit(u)));
+    if (lines == savedState_)
+        return;
+    // Written beside and renamed over: a stop half-way leaves the last whole file.
+    const fs::path file = options_.folder / "press.txt";
+    const fs::path partial = options_.folder / "press.txt.part";
+    {
+        std::ofstream out(partial, std::ios::trunc);
+        for (const std::string& l : lines)
+            out << l << '\n';
+        if (!out)
+            return;
+    }
+    std::error_code error;
+    fs::rename(partial, file, error);
+    if (!error)
+        savedState_ = std::move(lines);
+}
+
+void DemoPress::KeepPressState() {
+    std::unique_lock lock(keeperLock_);
+    while (!keeperWake_.wait_for(lock, std::chrono::milliseconds(500), [this] { return stopping_; })) {
+        lock.unlock();
+        SavePressStateIfChanged();
+        lock.lock();
+    }
 }
 
 void DemoPress::PrepareFolders() {
@@ -104,7 +222,7 @@ void DemoPress::TraceLine(const std::string& line) {
 
 std::string DemoPress::Describe() const {
     std::ostringstream text;
-    text << "simulated press: " << kUnits << " units, " << kKeys << " keys on " << console_->DevicePath()
+    text << "simulated press: " << units_ << " units, " << keys_ << " keys on " << console_->DevicePath()
          << " (COM1)\n"
          << "demo folder: " << options_.folder.string() << "\n"
          << "console trace: " << (options_.folder / "console.log").string() << "\n"

@@ -3,8 +3,11 @@
 #include <filesystem>
 #include <fstream>
 #include <memory>
+#include <condition_variable>
 #include <mutex>
 #include <string>
+#include <thread>
+#include <vector>
 
 namespace tsr::sim {
 class SimulatedConsole;
@@ -21,6 +24,11 @@ class SimulatedConsole;
 //   log/           the library's log folder (job memory in log/Memory)
 //   sample/        a preset to drop into exchange/preset
 //   console.log    one line per frame the console received or sent
+//   press.txt      what the press's units hold (keys, ductor, cycle), kept
+//                  over a restart as a real press keeps it
+//
+// The simulated press has as many units and keys as the configuration says
+// (at most 12 units and 500 keys).
 class DemoPress {
 public:
     struct Options {
@@ -30,6 +38,8 @@ public:
     };
     static constexpr int kUnits = 6;
     static constexpr int kKeys = 32;
+    static constexpr int kMaxUnits = 12;
+    static constexpr int kMaxKeys = 500;
 
     // Throws std::runtime_error when the folder or the console cannot be set up.
     explicit DemoPress(Options options);
@@ -46,8 +56,20 @@ private:
     void WriteConfigurationIfAbsent() const;
     void OfferSamples() const;
     void TraceLine(const std::string& line);
+    // Units and keys from the configuration file, the defaults where it names none.
+    void ReadPressSize();
+    void LoadPressState();
+    void SavePressStateIfChanged();
+    void KeepPressState();
 
     Options options_;
+    int units_ = kUnits;
+    int keys_ = kKeys;
+    std::vector<std::string> savedState_; // one line per unit, as last written
+    std::mutex keeperLock_;
+    std::condition_variable keeperWake_;
+    bool stopping_ = false;
+    std::thread keeper_;
     std::mutex traceLock_;
     std::ofstream trace_;
     std::unique_ptr<tsr::sim::SimulatedConsole> console_;

@@ -57,7 +57,8 @@
   const arr = () => new Array(31).fill(0);
   const F = {
     errors: [], cycleValues: '2,0,3', selected: '', ductor: arr(), cycles: arr(), keys: arr(),
-    percent: arr(), relative: false, serialOpen: true,
+    percent: arr(), relative: false, serialOpen: true, rows: new Array(31).fill(null),
+    folders: new Set(['log']),
     state: { ductor_value: arr(), ductor_cycle: arr(), keys: arr() },
   };
   const press = [];
@@ -192,6 +193,17 @@
     setKeys: [['i', 'i'], (u, v) => { F.keys[u] = v; }],
     setKeysPercentage: [['i', 'i'], (u, v) => { F.percent[u] = v; }],
     setKeysMode: [['i'], (v) => { F.relative = v === 1; }],
+    // A key row as the host takes it: refused (undefined) unless 0..255 per key, at most the keys.
+    setUnitKeys: [['i', 's'], (u, text) => {
+      if (u < 1 || u > settings.units) return undefined;
+      if (text === '') { F.rows[u] = null; return undefined; }
+      const row = text.split(',').map((x) => x.trim());
+      if (row.length > settings.keys || !row.every((x) => /^\d{1,3}$/.test(x) && +x <= 255)) return undefined;
+      F.rows[u] = row.map(Number);
+      return undefined;
+    }],
+    logFolderExists: [['s'], (path) => F.folders.has(path)],
+    createLogFolder: [['s'], (path) => { if (path) F.folders.add(path); return !!path; }],
     setUnitDuctorValue: [['i', 'i'], (u, v) => { F.ductor[u] = v; }],
     setUnitDuctorCycle: [['i', 'i'], (u, v) => { F.cycles[u] = v; }],
     RunAsyncCommand: [['c'], (c) => {
@@ -263,7 +275,7 @@
         const add = () => { if (!changed.includes(e)) changed.push(e); };
         if (F.state.ductor_value[u] !== F.ductor[u]) add();
         if (F.state.ductor_cycle[u] !== F.cycles[u]) add();
-        if (!F.relative ? (F.state.keys[u] !== F.keys[u] && F.keys[u] !== 0) : F.percent[u] !== 0) add();
+        if (F.rows[u] || (!F.relative ? (F.state.keys[u] !== F.keys[u] && F.keys[u] !== 0) : F.percent[u] !== 0)) add();
       }
       if (changed.length) page('App.startUnits("' + changed.join(',') + '")');
       for (const e of list) {
@@ -275,6 +287,14 @@
         if (settings.ductorcycle > 0 && F.state.ductor_cycle[u] !== F.cycles[u]) {
           const v = F.cycles[u];
           await transact(u, 3, 4, () => { press[u].cycle = v; });
+        }
+        if (F.rows[u]) {
+          const row = F.rows[u];
+          const r = await transact(u, 1, 4, () => { press[u].keys = press[u].keys.map((k, i) => (i < row.length ? row[i] : k)); });
+          if (r === 0) F.rows[u] = null;
+          extras(u);
+          page('App.unitKeysResult(' + u + ', ' + r + ')');
+          continue;
         }
         const change = !F.relative ? (F.state.keys[u] !== F.keys[u] && F.keys[u] !== 0 ? F.keys[u] : 0) : F.percent[u];
         if (change !== 0) {

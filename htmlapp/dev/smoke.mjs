@@ -81,14 +81,17 @@ check(c.some((x) => x[0] === 'setUnitDuctorCycle' && x[1] === 2 && x[2] === 18),
 await page.selectOption('#copy-from', '1');
 await page.selectOption('#copy-to', '4');
 await page.click('#copy-unit');
+await page.click('#confirm-ok'); // a whole unit changes: asked first
 c = await calls();
 check(c.some((x) => x[0] === 'CopyUnit' && x[1] === 1 && x[2] === 4), 'copy 1 onto 4');
 await page.click('#swap-unit');
+await page.click('#confirm-ok');
 c = await calls();
 check(c.some((x) => x[0] === 'SwapUnit' && x[1] === 1 && x[2] === 4), 'swap 1 and 4');
 
 // ink-up countdown
 await page.click('#ink-up');
+await page.click('#confirm-ok');
 await page.waitForFunction(() => /\d+\ss/.test(document.getElementById('ink-up-label').textContent));
 check(await page.locator('#ink-up').isDisabled(), 'ink-up shows countdown');
 

@@ -144,6 +144,17 @@ bool FolderNotifier::Wait(int timeoutMs) {
     return true;
 }
 
+// Network drives and UNC paths: changes made from another machine are not
+// always reported there.
+bool FolderNotifier::OnNetworkShare(const std::string& folder) {
+    if (folder.size() >= 2 && (folder[0] == '/' || folder[0] == '\\') && (folder[1] == '/' || folder[1] == '\\'))
+        return true;
+    char root[MAX_PATH] = {};
+    if (!::GetVolumePathNameA(folder.c_str(), root, MAX_PATH))
+        return false;
+    return ::GetDriveTypeA(root) == DRIVE_REMOTE;
+}
+
 void FolderNotifier::Wake() {
     if (impl_->wake)
         ::SetEvent(impl_->wake);

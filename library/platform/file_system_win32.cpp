@@ -182,6 +182,7 @@ public:
             DirEntry entry;
             entry.name = name;
             entry.lastWrite = ToTime(found.ftLastWriteTime);
+            entry.size = (static_cast<std::uint64_t>(found.nFileSizeHigh) << 32) | found.nFileSizeLow;
             entry.isFolder = (found.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) != 0;
             entries.push_back(std::move(entry));
         } while (::FindNextFileA(find, &found));
@@ -201,6 +202,22 @@ public:
     bool CopyFile(const std::string& from, const std::string& to) override {
         std::optional<std::string> content = ReadFile(from);
         return content && Replace(to, *content, false);
+    }
+
+    // Moved into place without MOVEFILE_REPLACE_EXISTING: a name taken
+    // meanwhile stays as it is, and the copy appears whole or not at all.
+    bool CopyFileAsNew(const std::string& from, const std::string& to) override {
+        std::optional<std::string> content = ReadFile(from);
+        if (!content)
+            return false;
+        const std::string target = Resolve(to);
+        std::optional<std::string> temp = WriteBeside(target, *content, false);
+        if (!temp)
+            return false;
+        if (::MoveFileExA(temp->c_str(), target.c_str(), 0))
+            return true;
+        ::DeleteFileA(temp->c_str());
+        return false;
     }
 
     std::optional<std::string> ReadFile(const std::string& path) const override {
@@ -236,29 +253,42 @@ private:
     // flushed to disk first and the move written through.
     bool Replace(const std::string& path, const std::string& content, bool durable) {
         const std::string target = Resolve(path);
+        std::optional<std::string> temp = WriteBeside(target, content, durable);
+        if (!temp)
+            return false;
+        const DWORD flags = MOVEFILE_REPLACE_EXISTING | (durable ? MOVEFILE_WRITE_THROUGH : 0);
+        if (::MoveFileExA(temp->c_str(), target.c_str(), flags))
+            return true;
+        ::DeleteFileA(temp->c_str());
+        return false;
+    }
+
+    // The content in a new hidden file beside target; its path, or nothing
+    // when it could not be written.
+    static std::optional<std::string> WriteBeside(const std::string& target, const std::string& content,
+                                                  bool durable) {
         const std::string prefix = TemporaryPrefixBeside(target);
         if (prefix.empty())
-            return false;
+            return std::nullopt;
         static std::atomic<unsigned> counter{0};
         Handle h;
         std::string temp;
         for (int attempt = 0; attempt < 100 && !h.ok(); ++attempt) {
-            temp = prefix + std::to_string(::GetCurrentProcessId()) + "-" +
-                   std::to_string(counter.fetch_add(1)) + ".tmp";
+            temp = prefix + std::to_string(::GetCurrentProcessId()) + "-" + std::to_string(counter.fetch_add(1)) +
+                   ".tmp";
             h.reset(::CreateFileA(temp.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_NEW, FILE_ATTRIBUTE_NORMAL,
                                   nullptr));
             if (!h.ok() && ::GetLastError() != ERROR_FILE_EXISTS)
-                return false;
+                return std::nullopt;
         }
         if (!h.ok())
-            return false;
-        bool ok = WriteAll(h.get(), content) && (!durable || ::FlushFileBuffers(h.get()));
+            return std::nullopt;
+        const bool ok = WriteAll(h.get(), content) && (!durable || ::FlushFileBuffers(h.get()));
         h.reset();
-        const DWORD flags = MOVEFILE_REPLACE_EXISTING | (durable ? MOVEFILE_WRITE_THROUGH : 0);
-        if (ok && ::MoveFileExA(temp.c_str(), target.c_str(), flags))
-            return true;
+        if (ok)
+            return temp;
         ::DeleteFileA(temp.c_str());
-        return false;
+        return std::nullopt;
     }
 };
 

@@ -2,9 +2,9 @@
 // serving the operator page to headless Chromium. Each test has its own demo
 // folder and host; what the press receives is read from the console's trace.
 import assert from 'node:assert/strict';
-import { copyFileSync, readFileSync, renameSync } from 'node:fs';
+import { copyFileSync, existsSync, mkdirSync, readFileSync, renameSync, writeFileSync } from 'node:fs';
 import { join } from 'node:path';
-import { artefactFolder, browserTest, until } from './lib/host.mjs';
+import { artefactFolder, browserTest, tempFolder, until } from './lib/host.mjs';
 import {
   KEYS, UNITS, checksum, consoleFrames, ductorWire, enter, openConsole, readIni, select, startDemo, unit,
   waitFrames, waitProgress, waitRunning,
@@ -146,7 +146,7 @@ browserTest('key offsets applied reach the console and are reset on done; refres
   await page.click('#production-refresh');
   await page.waitForFunction(() => /mean 12, highest 12/.test(
     document.querySelector('#units .unit[data-unit="3"] .bars').getAttribute('aria-label') || ''), null, { timeout: 60000 });
-  assert.equal(await page.$$eval(`${unit(3)} .bars span`, (s) => s.length), KEYS);
+  assert.equal(await page.$$eval(`${unit(3)} .bars [role="option"]`, (s) => s.length), KEYS);
   // A second apply sends no key change: the offset was reset. Units are applied
   // in order, so once unit 4's ductor is sent, unit 3's keys would have gone.
   await select(page, [3, 4]);
@@ -259,10 +259,24 @@ const SERIAL_FAILURES = [
       renameSync(join(folder, 'ports', 'COM1.away'), join(folder, 'ports', 'COM1'));
       await page.reload();
     },
+    // The page's first refresh read nothing: every value is unknown, none a 0.
+    async expectUnknown(page) {
+      await page.waitForFunction(() => {
+        const u = document.querySelector('#units .unit[data-unit="1"]');
+        return u.querySelector('.ductor-note').textContent === 'Press: –' &&
+          u.querySelector('.cycle-note').textContent === 'Press: –' &&
+          u.querySelector('.profile-empty').textContent === 'Key values could not be read' &&
+          u.querySelector('.status-text').textContent === 'Could not be read';
+      }, null, { timeout: 60000 });
+      assert.equal(await page.inputValue(`${unit(1)} .ductor-input`), '');
+      // No step from an unknown value.
+      await page.click(`${unit(1)} .field-ductor .step-up`);
+      assert.equal(await page.inputValue(`${unit(1)} .ductor-input`), '');
+    },
   }],
 ];
 
-for (const [what, { breakPort, mend }] of SERIAL_FAILURES) {
+for (const [what, { breakPort, mend, expectUnknown }] of SERIAL_FAILURES) {
   browserTest(`the serial-error banner: ${what}`, async (t) => {
     const { host, folder } = await startDemo(t);
     const page = await openConsole(t, host);
@@ -271,6 +285,7 @@ for (const [what, { breakPort, mend }] of SERIAL_FAILURES) {
     assert.equal(await page.getAttribute('#link-state', 'data-state'), 'offline');
     assert.match(await page.textContent('#serial-banner'), /No connection to the press console/);
     await page.screenshot({ path: join(artefactFolder(), 'console-serial-banner.png') });
+    if (expectUnknown) await expectUnknown(page);
     // A press command now reaches no console: the unit is shown as given up,
     // not left at work.
     const before = consoleFrames(folder).length;
@@ -278,6 +293,13 @@ for (const [what, { breakPort, mend }] of SERIAL_FAILURES) {
     await page.click('#set-working');
     await page.waitForFunction(() => document.querySelector('#units .unit[data-unit="1"]').dataset.progress === 'failed',
       null, { timeout: 60000 });
+    // Inking up reaches no console either: given up, and no countdown promises it.
+    await page.click('#serial-dismiss');
+    await page.click('#ink-up');
+    await page.click('#confirm-ok');
+    await page.waitForSelector('#serial-banner', { state: 'visible', timeout: 60000 });
+    await page.waitForFunction(() => !document.getElementById('ink-up').classList.contains('is-counting') &&
+      document.querySelector('#units .unit[data-unit="1"]').dataset.progress === 'failed', null, { timeout: 60000 });
     // Mended, the banner goes and commands reach the console again.
     await mend(page, folder);
     await waitRunning(page);
@@ -380,4 +402,263 @@ browserTest('accessibility: no serious or critical axe findings in the running c
   await page.evaluate(() => App.showSerialError());
   all.push(...await findings('de, serial banner'));
   assert.deepEqual(all, []);
+});
+
+// The zones of a unit as the page shows them: the value and the press's value of each.
+const zonesOf = (page, n) => page.$$eval(`${unit(n)} .bars .zone`, (z) => z.map((x) => ({
+  key: +x.dataset.key, press: +x.dataset.press, pending: x.classList.contains('is-pending'),
+  label: x.getAttribute('aria-label') })));
+
+browserTest('a preset dropped: each unit shows the keys the console received and its ink, without a refresh', async (t) => {
+  const { host, folder } = await startDemo(t);
+  const page = await openConsole(t, host);
+  const preset = join(folder, 'exchange', 'preset');
+  copyFileSync(join(folder, 'sample', 'job.xml'), join(folder, 'job.xml.part'));
+  renameSync(join(folder, 'job.xml.part'), join(preset, 'job.xml'));
+  await waitProgress(page, [1, 2, 3], 'done');
+  // The last key frame each unit received is what its profile shows.
+  const received = await waitFrames(folder, 'the preset\'s keys for units 1 to 3', (frames) => {
+    const last = [1, 2, 3].map((n) => valuesAfter(frames, 'SetKeys', n).at(-1));
+    return last.every(Boolean) && last.map((f) => f.bytes.slice(0, -1));
+  });
+  for (const [i, keys] of received.entries()) {
+    const n = i + 1;
+    assert.ok(keys.some((k) => k > 0), `the preset opens keys of unit ${n}`);
+    await page.waitForFunction(([sel, want]) => {
+      const shown = [...document.querySelectorAll(sel)].map((z) => +z.dataset.key);
+      return shown.join(',') === want.join(',');
+    }, [`${unit(n)} .bars .zone`, keys], { timeout: 60000 });
+  }
+  // Ink names of the job on the units, colour on the unit's edge.
+  assert.deepEqual(await Promise.all([1, 2, 3].map((n) => page.textContent(`${unit(n)} .ink-name`))),
+    ['Black', 'Cyan', 'Magenta']);
+  const edge = await page.evaluate(() => getComputedStyle(document.querySelector('#units .unit[data-unit="2"]'))
+    .getPropertyValue('--ink').trim());
+  assert.notEqual(edge, '#5b6b7a', 'the unit shows its ink colour');
+  // The ductors the preset set are shown as the press's.
+  const ductors = await waitFrames(folder, 'the preset\'s ductors', (frames) => {
+    const last = [1, 2, 3].map((n) => valuesAfter(frames, 'SetDuctor', n).at(-1));
+    return last.every(Boolean) && last.map((f) => f.bytes[0]);
+  });
+  for (const [i, wire] of ductors.entries()) {
+    await page.waitForFunction(([sel, w]) => {
+      const m = /Press: (\d+)/.exec(document.querySelector(sel).textContent);
+      return m && Math.min(Math.floor(+m[1] * 256 / 100), 255) === w;
+    }, [`${unit(i + 1)} .ductor-note`, wire], { timeout: 60000 });
+  }
+  // Still "Done": the host's own read afterwards does not hide the result.
+  assert.equal(await page.textContent(`${unit(1)} .status-text`), 'Done');
+});
+
+browserTest('zones edited one by one: only those zones go to the console, in one frame; undo drops an edit', async (t) => {
+  const { host, folder } = await startDemo(t);
+  const page = await openConsole(t, host);
+  await page.waitForFunction(() => document.querySelectorAll('#units .unit[data-unit="2"] .bars .zone').length === 32,
+    null, { timeout: 60000 });
+  const before = await zonesOf(page, 2);
+  // Unit 1 from the keyboard only: zone 3 and 4 raised, then undone.
+  await page.focus(`${unit(1)} .bars`);
+  for (const key of ['ArrowRight', 'ArrowRight', 'Shift+ArrowRight', 'PageUp']) await page.keyboard.press(key);
+  let one = await zonesOf(page, 1);
+  assert.deepEqual(one.map((z) => z.pending), one.map((z, i) => i === 2 || i === 3));
+  assert.equal(one[2].key, one[2].press + 13);
+  assert.match(one[3].label, /^Unit 1, zone 4: \d+ % \(press \d+ %\)$/);
+  assert.match(await page.textContent('#zone-readout'), /Unit 1, zones 3–4/);
+  await page.click('#zone-undo');
+  one = await zonesOf(page, 1);
+  assert.ok(one.every((z) => !z.pending && z.key === z.press));
+  // Unit 2 with the mouse: zone 5 clicked, zone 7 shift-clicked, raised 1 %
+  // with a key and set to 40 % by typing, then zone 6 raised 5 % more.
+  const zone = async (n, z) => page.locator(`${unit(n)} .bars .zone`).nth(z - 1);
+  await (await zone(2, 5)).click();
+  await (await zone(2, 7)).click({ modifiers: ['Shift'] });
+  await page.keyboard.press('+');
+  await page.fill('#zone-value', '40');
+  await page.press('#zone-value', 'Enter');
+  await (await zone(2, 6)).click();
+  await page.click('#zone-editor .zone-step[data-step="5"]');
+  const raw40 = Math.round(40 * 255 / 100);
+  const want = before.map((z, i) => (i === 4 || i === 6 ? raw40 : i === 5 ? raw40 + 13 : z.press));
+  const edited = await zonesOf(page, 2);
+  assert.deepEqual(edited.map((z) => z.key), want);
+  assert.deepEqual(edited.map((z) => z.pending), want.map((v, i) => v !== before[i].press));
+  assert.equal(edited[5].label, `Unit 2, zone 6: ${Math.round((raw40 + 13) * 100 / 255)} % (press ${Math.round(before[5].press * 100 / 255)} %)`);
+  await page.screenshot({ path: join(artefactFolder(), 'console-zones-pending.png') });
+  // Applied to units 1 and 2: only unit 2 has changes.
+  await select(page, [1, 2]);
+  const sent = valuesAfter(consoleFrames(folder), 'SetKeys', 2).length;
+  await page.click('#ductor-apply');
+  const frame = await waitFrames(folder, 'the key frame for unit 2',
+    (frames) => valuesAfter(frames, 'SetKeys', 2)[sent]);
+  assert.deepEqual(frame.bytes, [...want, checksum(want)]);
+  // The page shows the row read back from the press, nothing pending.
+  await page.waitForFunction((w) => {
+    const zones = [...document.querySelectorAll('#units .unit[data-unit="2"] .bars .zone')];
+    return zones.map((z) => +z.dataset.press).join(',') === w.join(',') &&
+      zones.every((z) => !z.classList.contains('is-pending'));
+  }, want, { timeout: 60000 });
+  const frames = consoleFrames(folder);
+  assert.equal(valuesAfter(frames, 'SetKeys', 2).length, sent + 1, 'one key frame for unit 2');
+  assert.equal(valuesAfter(frames, 'SetKeys', 1).length, 0, 'nothing for unit 1');
+  assert.equal(await page.evaluate(() => host.setUnitKeys(2, '1,2,300')), undefined);
+});
+
+browserTest('the simulated press keeps its keys, ductors and cycles over a restart', async (t) => {
+  const folder = tempFolder(t, 'tsr-demo-');
+  const first = await startDemo(t, { folder });
+  let page = await openConsole(t, first.host);
+  await select(page, [3]);
+  await enter(page, `${unit(3)} .ductor-input`, 35);
+  await page.focus(`${unit(3)} .bars`);
+  await page.keyboard.press('PageUp');
+  await page.click('#ductor-apply');
+  await page.waitForFunction(() => {
+    const u = document.querySelector('#units .unit[data-unit="3"]');
+    return u.querySelector('.ductor-note').textContent.startsWith('Press: 35') &&
+      u.querySelector('.bars .zone').dataset.press === '13';
+  }, null, { timeout: 60000 });
+  await page.context().close();
+  await first.host.stop('SIGTERM');
+  const second = await startDemo(t, { folder });
+  page = await openConsole(t, second.host);
+  await page.waitForFunction(() => {
+    const u = document.querySelector('#units .unit[data-unit="3"]');
+    const zone = u.querySelector('.bars .zone');
+    return u.querySelector('.ductor-note').textContent.startsWith('Press: 35') && zone && zone.dataset.press === '13';
+  }, null, { timeout: 60000 });
+});
+
+// Every press size at both screen sizes: each unit's controls and profile in
+// reach without sideways scrolling, memory and messages in view, no overlap.
+const PRESS_SIZES = [[1, 32], [1, 64], [6, 32], [6, 64], [8, 32], [8, 64], [12, 32], [12, 64]];
+const SCREENS = [[1366, 768], [1920, 1080]];
+
+browserTest('every press size fits both screens: reachable, visible, nothing overlapping, axe clean', async (t) => {
+  const axeSource = readFileSync(new URL(import.meta.resolve('axe-core/axe.min.js')), 'utf8');
+  const problems = [];
+  for (const [units, keys] of PRESS_SIZES) {
+    const folder = tempFolder(t, 'tsr-demo-');
+    mkdirSync(join(folder, 'storage'), { recursive: true });
+    writeFileSync(join(folder, 'storage', 'Tessaro.ini'), ['[GENERAL]', 'COM1=1', `UnitNumber=${units}`,
+      `KeysNumber=${keys}`, 'Perfector=0', 'DuctorCycle=3', 'ConnectPSX=0', 'ConnectLPX=0', 'Language=en',
+      `PathLogs=${join(folder, 'log')}`].join('\r\n') + '\r\n');
+    const { host } = await startDemo(t, { folder });
+    const page = await openConsole(t, host, { units });
+    await page.waitForFunction(([n, k]) => [...document.querySelectorAll('#units .unit .bars')]
+      .filter((b) => b.childElementCount === k).length === n, [units, keys], { timeout: 60000 });
+    for (const [width, height] of SCREENS) {
+      const where = `${units} units, ${keys} keys, ${width}×${height}`;
+      await page.setViewportSize({ width, height });
+      await page.evaluate(() => new Promise((r) => requestAnimationFrame(() => requestAnimationFrame(r))));
+      const found = await page.evaluate(() => {
+        const out = [];
+        const box = (el) => el.getBoundingClientRect();
+        const overlap = (a, b) => a.left < b.right - 0.5 && b.left < a.right - 0.5 && a.top < b.bottom - 0.5 && b.top < a.bottom - 0.5;
+        const shown = (el) => el && el.checkVisibility() && box(el).width > 0;
+        const doc = document.documentElement;
+        if (doc.scrollWidth > doc.clientWidth) out.push('the page scrolls sideways');
+        const unitsBox = document.getElementById('units');
+        if (unitsBox.scrollWidth > unitsBox.clientWidth + 1) out.push('the units scroll sideways');
+        const area = box(unitsBox);
+        const inView = (el, name) => {
+          const r = box(el);
+          if (!shown(el) || r.left < 0 || r.top < 0 || r.right > innerWidth + 0.5 || r.bottom > innerHeight + 0.5) out.push(name + ' not in view');
+        };
+        for (const id of ['memory-list', 'messages-heading', 'zone-editor', 'set-working', 'ductor-apply', 'copy-unit']) inView(document.getElementById(id), id);
+        if (box(document.querySelector('.messages')).height < 60) out.push('no room for messages');
+        const blocks = ['units', 'zone-editor'].map((id) => document.getElementById(id))
+          .concat([document.querySelector('.commands'), document.querySelector('.copy-row'), document.querySelector('.side')]);
+        blocks.forEach((a, i) => blocks.slice(i + 1).forEach((b) => { if (overlap(box(a), box(b))) out.push(`${a.className} overlaps ${b.className}`); }));
+        const columns = [...unitsBox.querySelectorAll('.unit')];
+        columns.forEach((a, i) => columns.slice(i + 1).forEach((b) => { if (overlap(box(a), box(b))) out.push(`unit ${a.dataset.unit} overlaps unit ${b.dataset.unit}`); }));
+        for (const u of columns) {
+          const parts = ['.unit-select', '.unit-status', '.profile', '.field-ductor', '.field-cycle', '.field-keys']
+            .map((s) => u.querySelector(s)).filter(shown);
+          if (parts.length !== 6) out.push(`unit ${u.dataset.unit}: a control is missing`);
+          for (const p of parts) {
+            const r = box(p);
+            if (r.left < area.left - 0.5 || r.right > area.right + 0.5) out.push(`unit ${u.dataset.unit}: ${p.className} out of reach`);
+          }
+          parts.forEach((a, i) => parts.slice(i + 1).forEach((b) => { if (overlap(box(a), box(b))) out.push(`unit ${u.dataset.unit}: ${a.className} overlaps ${b.className}`); }));
+          const zones = [...u.querySelectorAll('.bars .zone')];
+          if (zones.some((z) => box(z).width < 3)) out.push(`unit ${u.dataset.unit}: zones narrower than 3 px`);
+        }
+        return out;
+      });
+      problems.push(...found.map((p) => `${where}: ${p}`));
+      await page.screenshot({ path: join(artefactFolder(), `console-${units}u-${keys}k-${width}x${height}.png`) });
+      await page.addScriptTag({ content: axeSource });
+      const violations = await page.evaluate(async () => (await window.axe.run(document)).violations
+        .filter((v) => v.impact === 'serious' || v.impact === 'critical')
+        .map((v) => `${v.id}: ${v.nodes.slice(0, 3).map((n) => n.target.join(' ')).join(' | ')}`));
+      problems.push(...violations.map((v) => `${where}: axe ${v}`));
+    }
+    await page.context().close();
+    await host.stop('SIGTERM');
+  }
+  assert.deepEqual(problems, []);
+});
+
+browserTest('the settings say when the log folder is missing and make it', async (t) => {
+  const { host, folder } = await startDemo(t);
+  const page = await openConsole(t, host);
+  await page.click('#open-settings');
+  // The demo's log folder is there.
+  assert.equal(await page.isHidden('#log-folder-missing'), true);
+  const wanted = join(folder, 'shared', 'press-log');
+  await enter(page, '#folder-log_path', wanted);
+  await page.waitForSelector('#log-folder-missing', { state: 'visible' });
+  assert.match(await page.textContent('#log-folder-missing'), /no log, no job memory and no backups/);
+  assert.equal(existsSync(wanted), false);
+  await page.click('#log-folder-create');
+  await page.waitForSelector('#log-folder-missing', { state: 'hidden' });
+  assert.equal(existsSync(join(wanted, 'Memory')), true);
+  // A folder that cannot be made stays reported.
+  writeFileSync(join(folder, 'a-file'), '');
+  await enter(page, '#folder-log_path', join(folder, 'a-file', 'log'));
+  await page.click('#log-folder-create');
+  assert.equal(await page.isVisible('#log-folder-missing'), true);
+});
+
+// What changes whole units at once is asked first: cancelled, nothing reaches
+// the console; confirmed, the command does.
+const ASKED_FIRST = [
+  ['zero position', '#set-zero', /Units 2 go to their zero position/],
+  ['ink-up', '#ink-up', /not put back afterwards/],
+  ['copy', '#copy-unit', /unit 2 are replaced by those of unit 1/],
+  ['swap', '#swap-unit', /exchanged/],
+];
+
+browserTest('zero position, ink-up, copy and swap ask first', async (t) => {
+  const { host, folder } = await startDemo(t);
+  const page = await openConsole(t, host);
+  await select(page, [2]);
+  const writes = () => consoleFrames(folder).filter((f) => f.kind === 'command' && f.unit === 2 &&
+    !f.name.startsWith('Get')).length;
+  // The command before has sent everything: nothing new for a while, the unit at rest.
+  const settled = async () => {
+    let last = -1, since = Date.now();
+    await until('the console at rest', async () => {
+      const n = writes();
+      if (n !== last) { last = n; since = Date.now(); return false; }
+      const progress = await page.getAttribute(unit(2), 'data-progress');
+      return Date.now() - since > 1500 && !['queued', 'start', 'copying'].includes(progress);
+    });
+  };
+  for (const [what, button, text] of ASKED_FIRST) {
+    await settled();
+    const before = writes();
+    await page.click(button);
+    await page.waitForSelector('#confirm-dialog[open]');
+    assert.match(await page.textContent('#confirm-text'), text, what);
+    await page.click('#confirm-dialog .dialog-close');
+    // Nothing was sent: a refresh's reads go out after anything the command would have sent.
+    const reads = commands(consoleFrames(folder), 'GetDuctor').length;
+    await page.click('#production-refresh');
+    await waitFrames(folder, 'a refresh', (frames) => commands(frames, 'GetDuctor').length >= reads + 6);
+    assert.equal(writes(), before, `${what} cancelled`);
+    await page.click(button);
+    await page.click('#confirm-ok');
+    await waitFrames(folder, `${what} sent to unit 2`, () => writes() > before);
+  }
 });

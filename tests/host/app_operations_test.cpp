@@ -2,6 +2,7 @@
 // against the simulated console.
 #include <set>
 
+#include "app/host_object.h"
 #include "host/host_ops_rig.h"
 
 namespace tsr::test {
@@ -533,12 +534,191 @@ TEST(GetDuctor, ReadsOneUnitAndTellsThePage) {
     EXPECT_EQ(rig.app->FductorValues[2], 50);
     EXPECT_EQ(rig.app->StateValue("ductor_value", 2), 50);
     // The page hears of the cycle even where the press has none: the read
-    // fails and the value stays 0.
+    // fails, so the page shows it as unknown and the state keeps its value.
+    rig.app->SetStateValue("ductor_cycle", 2, 3);
     rig.browser.Clear();
     rig.app->GetDuctorCycle(2);
     ASSERT_TRUE(rig.RunCompletions(1));
-    EXPECT_EQ(WithoutEvents(rig.browser.Texts()), Texts{"App.setDuctorCycleValue(2, 0)"});
+    EXPECT_EQ(WithoutEvents(rig.browser.Texts()), Texts{"App.showReadFailed(2, 3)"});
     EXPECT_EQ(rig.CommandsOf(kGetCycle), Commands{});
+    EXPECT_EQ(rig.app->StateValue("ductor_cycle", 2), 3);
+}
+
+// A read that fails is shown as unknown: never as the 0 the value started as,
+// and the values last read (and the operator's targets) stay as they were.
+TEST(FailedReads, AreShownAsUnknownAndChangeNoState) {
+    struct Case {
+        const char* what;
+        std::function<void(TApp&)> start;
+        Texts calls;
+    };
+    const Case cases[] = {
+        {"ductor", [](TApp& a) { a.GetDuctor(2); }, {"App.showReadFailed(2, 2)"}},
+        {"cycle", [](TApp& a) { a.GetDuctorCycle(2); }, {"App.showReadFailed(2, 3)"}},
+        {"refresh", [](TApp& a) { a.LoadInitialState(); },
+         {"App.showReadFailed(1, 1)", "App.showReadFailed(1, 2)", "App.showReadFailed(1, 3)",
+          "App.showReadFailed(2, 1)", "App.showReadFailed(2, 2)", "App.showReadFailed(2, 3)"}},
+    };
+    for (const Case& c : cases) {
+        HostRig rig({.units = 2, .portOpen = false});
+        rig.StartLibrary();
+        rig.app->SetStateValue("ductor_value", 2, 40);
+        rig.app->SetStateValue("ductor_cycle", 2, 3);
+        rig.app->setUnitDuctorValue(2, 45);
+        rig.browser.Clear();
+        c.start(*rig.app);
+        ASSERT_TRUE(rig.RunCompletions(1)) << c.what;
+        EXPECT_EQ(Only(rig.browser.Texts(), {"App.showReadFailed", "App.setDuctor", "App.showUnitKeys"}), c.calls)
+            << c.what;
+        EXPECT_EQ(rig.app->StateValue("ductor_value", 2), 40) << c.what;
+        EXPECT_EQ(rig.app->StateValue("ductor_cycle", 2), 3) << c.what;
+        EXPECT_EQ(rig.app->FductorValues[2], 45) << c.what;
+    }
+}
+
+// setUnitKeys as the page calls it through the host object: one row per
+// unit, integers 0 to 255, no more than the press has keys.
+TEST(SetUnitKeys, TakesOnlyARowThePressCanHold) {
+    HostRig rig({.units = 4, .keys = 6});
+    rig.StartLibrary();
+    HostObject host(*rig.app);
+    struct Case {
+        nlohmann::json args;
+        bool refused;
+        std::vector<int32_t> row; // unit 2's row afterwards
+    };
+    const Case cases[] = {
+        {{2, "1,2,3"}, false, {1, 2, 3}},
+        {{2, " 10, 0 ,255,7,8,9"}, false, {10, 0, 255, 7, 8, 9}},
+        {{2, "1,2,3,4,5,6,7"}, true, {10, 0, 255, 7, 8, 9}}, // more values than keys
+        {{2, "1,256"}, true, {10, 0, 255, 7, 8, 9}},
+        {{2, "1,-1"}, true, {10, 0, 255, 7, 8, 9}},
+        {{2, "1,,3"}, true, {10, 0, 255, 7, 8, 9}},
+        {{2, "1.5"}, true, {10, 0, 255, 7, 8, 9}},
+        {{2, "0x10"}, true, {10, 0, 255, 7, 8, 9}},
+        {{2, "1,2,"}, true, {10, 0, 255, 7, 8, 9}},
+        {{0, "1"}, true, {10, 0, 255, 7, 8, 9}},
+        {{5, "1"}, true, {10, 0, 255, 7, 8, 9}}, // UnitNumber is 4
+        {{-1, "1"}, true, {10, 0, 255, 7, 8, 9}},
+        {{2, 1}, true, {10, 0, 255, 7, 8, 9}},       // a number for the text
+        {{"2", "1"}, true, {10, 0, 255, 7, 8, 9}},   // a text for the unit
+        {{2}, true, {10, 0, 255, 7, 8, 9}},          // one argument missing
+        {{2, ""}, false, {}},                        // the empty text drops the row
+    };
+    for (const Case& c : cases) {
+        const auto reply = host.Invoke(ScriptObject::Access::Call, "setUnitKeys", c.args);
+        EXPECT_EQ(reply.refused, c.refused) << c.args.dump();
+        EXPECT_FALSE(reply.value.has_value()) << c.args.dump();
+        EXPECT_EQ(rig.app->UnitKeyRow(2), c.row) << c.args.dump();
+    }
+    EXPECT_TRUE(rig.console->Frames().empty());
+}
+
+TEST(ApplySettings, AKeyRowIsSentAbsoluteInPlaceOfTheOffsetAndReadBack) {
+    HostRig rig({.keys = 6});
+    rig.StartLibrary();
+    rig.SetConsoleKeys(2, 50);
+    rig.app->setKeysMode(0);
+    rig.app->setKeys(2, 5); // the row wins over the offset
+    ASSERT_TRUE(rig.app->setUnitKeys(2, "50,50,80,90,50,50"));
+    rig.app->setUnitDuctorValue(3, 20);
+    rig.app->SetselectedUnits("3,2");
+    rig.app->RunAsyncCommand(tcApplySettings);
+    ASSERT_TRUE(rig.RunCompletions(1));
+    EXPECT_EQ(rig.browser.Texts().front(), "App.startUnits(\"3,2\")");
+    EXPECT_EQ(rig.LogStarting("setkeys"), Texts{"setkeys abs 2"});
+    EXPECT_EQ(rig.Commands(), (Commands{{kSetDuctor, 3},
+                                        {kCommit, 3},
+                                        {kExecuteDuctor, 3},
+                                        {kSetKeys, 2},
+                                        {kCommit, 2},
+                                        {kExecuteKeys, 2},
+                                        {kGetKeys, 2}}));
+    EXPECT_EQ(ValuesSent(rig, kSetKeys, 2), (std::vector<std::uint8_t>{50, 50, 80, 90, 50, 50}));
+    EXPECT_EQ(rig.console->Unit(2).keys, (std::vector<std::uint8_t>{50, 50, 80, 90, 50, 50}));
+    // The page is shown the row the press now holds, then the write's result.
+    const Texts keys = Only(rig.browser.Texts(), {"App.showUnitKeys(2", "App.unitKeysResult(2"});
+    EXPECT_EQ(keys, (Texts{"App.showUnitKeys(2, \"50,50,80,90,50,50\")", "App.unitKeysResult(2, 0)"}));
+    // Sent once: the row is gone.
+    EXPECT_TRUE(rig.app->UnitKeyRow(2).empty());
+    rig.browser.Clear();
+    rig.console->ClearRecord();
+    rig.app->SetselectedUnits("2");
+    rig.app->RunAsyncCommand(tcApplySettings);
+    ASSERT_TRUE(rig.RunCompletions(1));
+    EXPECT_TRUE(rig.console->Frames().empty());
+}
+
+TEST(ApplySettings, AKeyWriteTheConsoleRefusedKeepsWhatTheOperatorEntered) {
+    struct Case {
+        const char* what;
+        std::function<void(TApp&)> enter;
+        std::function<void(TApp&)> expectKept;
+    };
+    const Case cases[] = {
+        {"row", [](TApp& a) { ASSERT_TRUE(a.setUnitKeys(2, "9,9,9,9,9,9")); },
+         [](TApp& a) { EXPECT_EQ(a.UnitKeyRow(2), std::vector<int32_t>(6, 9)); }},
+        {"offset", [](TApp& a) { a.setKeys(2, 7); }, [](TApp& a) { EXPECT_EQ(a.Fkeys[2], 7); }},
+    };
+    for (const Case& c : cases) {
+        HostRig rig({.keys = 6});
+        rig.StartLibrary();
+        rig.SetConsoleKeys(2, 50);
+        // The console refuses every commit: the values never become the unit's.
+        rig.console->AddFault(kCommit, {sim::FaultKind::BadAnswer}, -1);
+        rig.app->setKeysMode(0);
+        c.enter(*rig.app);
+        rig.app->SetselectedUnits("2");
+        rig.app->RunAsyncCommand(tcApplySettings);
+        ASSERT_TRUE(rig.RunCompletions(1)) << c.what;
+        const Texts results = rig.browser.Starting("App.unitKeysResult(2, ");
+        ASSERT_EQ(results.size(), 1u) << c.what;
+        EXPECT_NE(results.front(), "App.unitKeysResult(2, 0)") << c.what;
+        c.expectKept(*rig.app);
+        EXPECT_EQ(rig.console->Unit(2).keys, std::vector<std::uint8_t>(6, 50)) << c.what;
+    }
+}
+
+// Events raised on a thread that is no host task (the library's exchange
+// watcher applying a preset or corrected keys) make the host read the unit.
+TEST(TransfersOfOthers, AreReadBackFromThePressAndShown) {
+    HostRig rig({.keys = 6});
+    rig.StartLibrary();
+    rig.SetConsoleKeys(3, 77);
+    rig.SetConsoleDuctor(3, 0x80, 8);
+    rig.SetConsoleKeys(4, 11);
+    std::thread watcher([] {
+        for (int kind : {1, 2, 3}) {
+            TApp::UnitEventCallback(3, TSR_EVENT_START, kind);
+            TApp::UnitEventCallback(3, TSR_EVENT_DONE, kind);
+        }
+        TApp::UnitEventCallback(4, TSR_EVENT_RETRY3, 1); // a transfer given up: what is there now?
+        TApp::UnitEventCallback(1, TSR_EVENT_DONE, 0);   // a position: no value changed
+        TApp::UnitEventCallback(2, TSR_EVENT_READ, 1);   // a read: nothing changed
+    });
+    watcher.join();
+    ASSERT_TRUE(rig.PumpUntil([&] {
+        return rig.browser.Has("App.setDuctorCycleValue(3, 8)") && !rig.browser.Starting("App.showUnitKeys(4").empty();
+    }));
+    EXPECT_TRUE(rig.browser.Has("App.showUnitKeys(3, \"77,77,77,77,77,77\")"));
+    EXPECT_TRUE(rig.browser.Has("App.setDuctorValue(3, 50)"));
+    EXPECT_TRUE(rig.browser.Has("App.showUnitKeys(4, \"11,11,11,11,11,11\")"));
+    EXPECT_EQ(rig.app->StateValue("ductor_value", 3), 50);
+    // Only the units whose values were written are read.
+    ASSERT_TRUE(rig.console->WaitIdle(2000));
+    for (const auto& [opcode, unit] : rig.Commands())
+        EXPECT_TRUE(unit == 3 || unit == 4) << opcode << " u" << unit;
+}
+
+TEST(CopyUnit, TheUnitCopiedOntoIsReadAndShown) {
+    HostRig rig({.keys = 6});
+    rig.StartLibrary();
+    rig.SetConsoleKeys(1, 40);
+    rig.SetConsoleDuctor(1, 0x80, 8);
+    rig.app->CopyUnit(1, 2);
+    ASSERT_TRUE(rig.PumpUntil([&] { return rig.browser.Has("App.setDuctorCycleValue(2, 8)"); }));
+    EXPECT_TRUE(rig.browser.Has("App.showUnitKeys(2, \"40,40,40,40,40,40\")"));
+    EXPECT_TRUE(rig.browser.Has("App.setDuctorValue(2, 50)"));
 }
 
 TEST(GetDuctorCycle, ReadsOneUnitAndTellsThePage) {

@@ -210,7 +210,11 @@ TEST(HostObjectNames, OfferEveryOperationAndProperty) {
         "setUnitDuctorCycle", "RunAsyncCommand", "GetDuctor",         "GetDuctorCycle", "LoadInitialState",
         "CopyUnit",           "SwapUnit",        "UglyInitialall",    "InkUp",
         // The page's own folder picker asks the host for folder listings.
-        "browseFolderList", "browseFolderChosen"};
+        "browseFolderList", "browseFolderChosen",
+        // Zone-by-zone key editing: a whole key row per unit.
+        "setUnitKeys",
+        // The settings dialog says when the log folder is missing and makes it.
+        "logFolderExists", "createLogFolder"};
     EXPECT_EQ(operations, expected);
     const std::set<std::string> properties(HostObject::Properties().begin(), HostObject::Properties().end());
     EXPECT_EQ(properties,

@@ -1,7 +1,8 @@
 #!/usr/bin/env bash
 # The export tables of the Windows DLLs against the header:
 #   check_exports.sh HEADER DLL64 [DLL32 IMPLIB32]
-# Both DLLs export exactly the TSR_ functions the header declares, under their
+# Both DLLs export exactly the functions that HEADER and the headers beside it
+# (tessaro*.h: the TSR_ and the service TSRX_ exports) declare, under their
 # plain names. The 64-bit one is PE32+ for x86-64. The 32-bit one is PE32 for
 # x86 with the standard calling convention: its import library names each
 # function with the bytes of its arguments (TSR_Init@16, what a 32-bit caller
@@ -11,7 +12,8 @@ header=$1 dll64=$2 dll32=${3:-} implib32=${4:-}
 failures=0
 fail() { echo "FAIL: $*"; failures=$((failures + 1)); }
 
-declared=$(tr '\n' ' ' <"$header" | grep -oE 'TSR_CALL +TSR_[A-Za-z0-9_]+ *\(' | sed -E 's/TSR_CALL +//; s/ *\(//' | sort)
+declared=$(cat "$(dirname "$header")"/tessaro*.h | tr '\n' ' ' | grep -oE 'TSR_CALL +TSRX?_[A-Za-z0-9_]+ *\(' |
+           sed -E 's/TSR_CALL +//; s/ *\(//' | sort)
 [ "$(echo "$declared" | wc -l)" -gt 0 ] || fail "no declarations found in $header"
 
 exported() { # objdump, dll
@@ -36,7 +38,7 @@ check_dll x86_64-w64-mingw32-objdump "$dll64" pei-x86-64 "020b"
 
 if [ -n "$dll32" ]; then
   check_dll i686-w64-mingw32-objdump "$dll32" pei-i386 "010b"
-  symbols=$(i686-w64-mingw32-nm "$implib32" | grep -oE ' T _TSR_[A-Za-z0-9_]+@[0-9]+$' | sed 's/ T _//' | sort)
+  symbols=$(i686-w64-mingw32-nm "$implib32" | grep -oE ' T _TSRX?_[A-Za-z0-9_]+@[0-9]+$' | sed 's/ T _//' | sort)
   plain=$(echo "$symbols" | sed 's/@.*//')
   [ "$plain" = "$declared" ] || fail "$implib32 does not name every export with its argument bytes"
   for symbol in $symbols; do
