@@ -33,13 +33,6 @@ std::string NameOf(const std::string& pattern) {
     return slash == std::string::npos ? pattern : pattern.substr(slash + 1);
 }
 
-// "job.xml" gives "job_DC.xml": "_DC" goes before the last four characters.
-std::string DuctorCyclePath(const std::string& path) {
-    if (path.size() < 4)
-        return "_DC" + path;
-    return path.substr(0, path.size() - 4) + "_DC" + path.substr(path.size() - 4);
-}
-
 } // namespace
 
 ExchangeWatcher::ExchangeWatcher(Configuration& config, ActivityLog& log, FileSystem& fs, const Clock& clock,
