@@ -41,6 +41,13 @@ int LeadingInteger(std::string_view text) {
     return static_cast<int>(negative ? -value : value);
 }
 
+bool StartsWithInteger(std::string_view text) {
+    text = SkipBlanks(text);
+    if (!text.empty() && (text[0] == '+' || text[0] == '-'))
+        text.remove_prefix(1);
+    return !text.empty() && text[0] >= '0' && text[0] <= '9';
+}
+
 double LeadingNumber(std::string_view text) {
     text = SkipBlanks(text);
     if (!text.empty() && text[0] == '+')

@@ -11,6 +11,8 @@ namespace tsr {
 // The decimal integer at the start of text (blanks and a sign allowed), 0 if
 // none; limited to the 32-bit range.
 int LeadingInteger(std::string_view text);
+// Whether text begins (after blanks and a sign) with a decimal digit.
+bool StartsWithInteger(std::string_view text);
 // The decimal number at the start of text, 0 if none.
 double LeadingNumber(std::string_view text);
 

@@ -84,8 +84,11 @@ PresetDryRun::Result PresetDryRun::Run(const std::string& path, std::string& rep
         line += row.separation + ": keys";
         for (int k = 0; k < keys; ++k)
             line += " " + std::to_string(row.keys[static_cast<std::size_t>(k)] & 0xFF);
-        line += "; ductor " + std::to_string(percent) + " % (byte " +
-                std::to_string(UnitSetting::PercentToWire(percent)) + ")";
+        if (row.ductorGiven)
+            line += "; ductor " + std::to_string(percent) + " % (byte " +
+                    std::to_string(UnitSetting::PercentToWire(percent)) + ")";
+        else
+            line += "; no ductor in the file: the press keeps its own";
         if (cycles)
             line += "; cycle " + std::to_string(row.ductorCycle);
         line += "; then working position";

@@ -3,6 +3,7 @@
 #include <memory>
 #include <mutex>
 #include <string>
+#include <string_view>
 #include <vector>
 
 namespace tsr {
@@ -49,10 +50,12 @@ public:
 
 private:
     struct Document;
-    // Reads, parses, optionally deletes the file, and finds both sides; logs
-    // "path empty", "file empty", "load file err" or "no node front and back".
-    std::unique_ptr<XmlNode> Load(const std::string& path, bool deleteWhenParsed, Document& doc);
-    bool FindSides(const XmlNode& root, Document& doc);
+    // Reads, parses, optionally deletes the file, and finds both sides (a
+    // unit's element carries unitAttribute); logs "path empty", "file empty",
+    // "load file err" or "no node front and back".
+    std::unique_ptr<XmlNode> Load(const std::string& path, bool deleteWhenParsed, Document& doc,
+                                  std::string_view unitAttribute);
+    bool FindSides(const XmlNode& root, Document& doc, std::string_view unitAttribute);
     void TakePreviews(const XmlNode& root);
 
     ExchangeFiles& files_;

@@ -60,7 +60,7 @@ std::int32_t Library::Init(std::int32_t hostWindow, const std::string& configPat
     events_.SetCallback(callback);
     reserved_ = reserved;
 
-    EmptyIncomingFolders();
+    watcher_.EmptyIncomingFolders();
 
     // ports/COM<n> beside the configuration file may name the device.
     const std::string configFolder = std::filesystem::path(configPath).parent_path().string();
@@ -93,15 +93,6 @@ void Library::ClosePort() {
     PressGuard press(pressLock_);
     // also lets go of a device that went away while open
     serial_.Close();
-}
-
-void Library::EmptyIncomingFolders() {
-    const std::string folders[] = {config_.PathCommands(), config_.PathLoopKeysRCV(),
-                                   config_.PathLoopScanRCV(), config_.PathPresetRCV()};
-    for (const std::string& folder : folders)
-        for (const DirEntry& entry : fs_->List(folder, "*.xml"))
-            if (!entry.isFolder)
-                fs_->DeleteFile(folder + "/" + entry.name);
 }
 
 } // namespace tsr

@@ -97,8 +97,6 @@ private:
     Library();
     ~Library();
 
-    // Deletes every *.xml file of the folders where the neighbours drop their files.
-    void EmptyIncomingFolders();
     // Press link: closes the port if it is open; press lock held.
     void ClosePort();
 
