@@ -24,6 +24,11 @@ public:
     // Ends the current or the next Wait at once; callable from any thread.
     void Wake();
 
+    // Whether the folder lies on a network or user-space file system (NFS,
+    // SMB/CIFS, FUSE and the like), where writes from another machine raise
+    // no notification: such folders are polled.
+    static bool OnNetworkShare(const std::string& folder);
+
 private:
     void Drain();
 

@@ -6,6 +6,7 @@
 #include <set>
 #include <sys/eventfd.h>
 #include <sys/inotify.h>
+#include <sys/vfs.h>
 #include <time.h>
 #include <unistd.h>
 
@@ -18,6 +19,26 @@ namespace {
 // they leave the next request of a folder (the second scan) to be handled.
 constexpr std::uint32_t kEvents = IN_CREATE | IN_CLOSE_WRITE | IN_MOVED_TO | IN_MOVED_FROM | IN_DELETE |
                                   IN_ATTRIB | IN_DELETE_SELF | IN_MOVE_SELF;
+
+// statfs types of file systems whose content another machine (or a
+// user-space server) changes without telling the local kernel.
+constexpr unsigned long kShareTypes[] = {
+    0x6969,     // NFS
+    0x517B,     // SMB
+    0xFF534D42, // CIFS
+    0xFE534D42, // SMB2
+    0x65735546, // FUSE (sshfs, davfs, ...)
+    0x564C,     // NCP
+    0x73757245, // Coda
+    0x5346414F, // AFS
+    0x6B414653, // kAFS
+    0x00C36400, // Ceph
+    0x01021997, // 9P
+    0x0BD00BD0, // Lustre
+    0x01161970, // GFS2
+    0x7461636F, // OCFS2
+    0x47504653, // GPFS
+};
 
 void SleepMs(int ms) {
     timespec t{ms / 1000, static_cast<long>(ms % 1000) * 1000000L};
@@ -96,6 +117,19 @@ bool FolderNotifier::Wait(int timeoutMs) {
     if (ready > 0)
         Drain();
     return ready > 0;
+}
+
+bool FolderNotifier::OnNetworkShare(const std::string& folder) {
+    if (folder.empty())
+        return false;
+    struct statfs info {};
+    if (::statfs(folder.c_str(), &info) != 0)
+        return false;
+    const unsigned long type = static_cast<unsigned long>(info.f_type) & 0xFFFFFFFFUL;
+    for (unsigned long share : kShareTypes)
+        if (type == share)
+            return true;
+    return false;
 }
 
 void FolderNotifier::Wake() {

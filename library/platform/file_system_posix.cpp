@@ -227,6 +227,7 @@ public:
             struct stat st {};
             if (::stat(Join(dir, entry.name).c_str(), &st) == 0) {
                 entry.lastWrite = st.st_mtime;
+                entry.size = static_cast<std::uint64_t>(st.st_size);
                 entry.isFolder = S_ISDIR(st.st_mode);
             }
             entries.push_back(std::move(entry));
@@ -265,6 +266,28 @@ public:
     bool CopyFile(const std::string& from, const std::string& to) override {
         std::optional<std::string> content = ReadFile(from);
         return content && Replace(to, *content, false);
+    }
+
+    // Written beside the target, then linked under its name, which fails
+    // when the name is taken; file systems without hard links get a rename
+    // that refuses to replace.
+    bool CopyFileAsNew(const std::string& from, const std::string& to) override {
+        std::optional<std::string> content = ReadFile(from);
+        if (!content)
+            return false;
+        const std::string target = Resolve(to);
+        std::optional<std::string> temp = WriteBeside(target, *content, false);
+        if (!temp)
+            return false;
+        if (::link(temp->c_str(), target.c_str()) == 0) {
+            ::unlink(temp->c_str());
+            return true;
+        }
+        const bool taken = errno == EEXIST;
+        if (!taken && (::renameat2(AT_FDCWD, temp->c_str(), AT_FDCWD, target.c_str(), RENAME_NOREPLACE) == 0))
+            return true;
+        ::unlink(temp->c_str());
+        return false;
     }
 
     std::optional<std::string> ReadFile(const std::string& path) const override {
@@ -317,15 +340,28 @@ private:
     // Written beside the target, then renamed over it; durable: flushed to disk first.
     bool Replace(const std::string& path, const std::string& content, bool durable) {
         const std::string target = Resolve(path);
-        if (target.empty() || target.back() == '/')
+        std::optional<std::string> temp = WriteBeside(target, content, durable);
+        if (!temp)
             return false;
+        if (::rename(temp->c_str(), target.c_str()) == 0)
+            return true;
+        ::unlink(temp->c_str());
+        return false;
+    }
+
+    // The content in a new hidden file beside target (with target's mode
+    // when it exists); its path, or nothing when it could not be written.
+    static std::optional<std::string> WriteBeside(const std::string& target, const std::string& content,
+                                                  bool durable) {
+        if (target.empty() || target.back() == '/')
+            return std::nullopt;
         const std::size_t slash = target.rfind('/');
         const std::string folder = slash == std::string::npos ? std::string() : target.substr(0, slash + 1);
         const std::string name = slash == std::string::npos ? target : target.substr(slash + 1);
         std::string temp = folder + "." + name + ".XXXXXX";
         Fd fd(::mkstemp(temp.data()));
         if (!fd.ok())
-            return false;
+            return std::nullopt;
         mode_t mode = 0644;
         struct stat st {};
         if (::stat(target.c_str(), &st) == 0)
@@ -333,10 +369,10 @@ private:
         ::fchmod(fd.get(), mode);
         bool ok = WriteAll(fd.get(), content.data(), content.size()) && (!durable || ::fsync(fd.get()) == 0);
         ok = ::close(fd.release()) == 0 && ok;
-        if (ok && ::rename(temp.c_str(), target.c_str()) == 0)
-            return true;
+        if (ok)
+            return temp;
         ::unlink(temp.c_str());
-        return false;
+        return std::nullopt;
     }
 
     static int OpenRegularForReading(const std::string& path) { return OpenRegularWithoutWaiting(path, O_RDONLY); }

@@ -90,7 +90,8 @@ bool SerialPort::Open(const std::string& device) {
         return false;
     }
     if (::flock(fd, LOCK_EX | LOCK_NB) != 0) {
-        impl_->lastError = errno;
+        // another program holds it: say so rather than "try again"
+        impl_->lastError = errno == EWOULDBLOCK ? EBUSY : errno;
         if (::isatty(fd))
             ::ioctl(fd, TIOCNXCL);
         ::close(fd);

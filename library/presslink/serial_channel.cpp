@@ -50,6 +50,14 @@ int ComNumber(const std::string& name) {
     return n;
 }
 
+// The system's message as the tail of a sentence: "Permission denied" -> "permission denied".
+std::string Reason(std::string text) {
+    if (text.size() > 1 && std::isupper(static_cast<unsigned char>(text[0])) &&
+        !std::isupper(static_cast<unsigned char>(text[1])))
+        text[0] = static_cast<char>(std::tolower(static_cast<unsigned char>(text[0])));
+    return text;
+}
+
 bool EntryExists(const std::string& path) {
     struct stat st {};
     return ::lstat(path.c_str(), &st) == 0;
@@ -65,6 +73,7 @@ struct SerialChannel::State {
     int readTimeoutMs = kDefaultReadTimeoutMs;
     std::vector<std::uint8_t> received;
     int bytesWritten = 0;
+    std::string openFailure;
 
     // COM n on this system: $TESSARO_SERIAL_DIR/COM<n>, else ports/COM<n>
     // beside the configuration file when present, else /dev/ttyS<n-1>.
@@ -115,17 +124,20 @@ bool SerialChannel::Open(const std::string& name, int baud, const std::string& p
         c = static_cast<char>(std::toupper(static_cast<unsigned char>(c)));
     s.portName = name;
     s.open = false;
+    s.openFailure.clear();
 
     const bool parityOk = upper == "N" || upper == "E" || upper == "O" || upper == "M" || upper == "S";
     if (name.empty() || upper.empty() || baud < 75 || dataBits < 6 || dataBits > 8 || stopBits < 1 ||
         stopBits > 2 || !parityOk) {
         error = Format("Fehlerhafter Parameter in ('%s',%d,%s,%d,%d)", name.c_str(), baud, upper.c_str(),
                        dataBits, stopBits);
+        s.openFailure = name + ": line settings not accepted";
         return false;
     }
 
     const std::string device = s.DevicePath(name);
     if (device.empty() || !s.port.Open(device)) {
+        s.openFailure = device.empty() ? name + ": no such port" : device + ": " + Reason(s.port.LastErrorText());
         error = Format(
             "Handle f\xFCr '%s' konnte nicht erzeugt werden !!!\nVermutlich ist der Port in Gebrauch !",
             name.c_str());
@@ -135,6 +147,7 @@ bool SerialChannel::Open(const std::string& name, int baud, const std::string& p
         error = Format("Status f\xFCr '%s' konnte nicht \xFC"
                        "bernommen werden !!!\n",
                        name.c_str());
+        s.openFailure = device + ": not a serial device (" + Reason(s.port.LastErrorText()) + ")";
         s.port.Close();
         return false;
     }
@@ -147,6 +160,7 @@ bool SerialChannel::Open(const std::string& name, int baud, const std::string& p
     line.dsr = dsr;
     if (!s.port.Apply(line)) {
         error = Format("Device-Control Block f\xFCr '%s' konnte nicht verbunden werden !!!", name.c_str());
+        s.openFailure = device + ": line settings refused (" + Reason(s.port.LastErrorText()) + ")";
         s.port.Close();
         return false;
     }
@@ -161,6 +175,10 @@ bool SerialChannel::Open(const std::string& name, int baud, const std::string& p
     line.baud = baud;
     s.port.Apply(line);
     return true;
+}
+
+std::string SerialChannel::OpenFailure() const {
+    return state_->openFailure;
 }
 
 void SerialChannel::Close() {

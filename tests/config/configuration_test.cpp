@@ -34,7 +34,11 @@ const char* const kDefaultFile = "[GENERAL]\r\n"
                                  "Keys=15\r\n"
                                  "Ductor=99\r\n"
                                  "DuctorCycle=1/3\r\n"
-                                 "Timer=30\r\n";
+                                 "Timer=30\r\n"
+                                 "[EXCHANGE]\r\n"
+                                 "PressMakerNamespace=http://www.example.com/schema/press-maker\r\n"
+                                 "MeasurementNamespace=http://www.example.com/schema/measurement-vendor\r\n"
+                                 "PollFolders=0\r\n";
 
 class ConfigurationTest : public ::testing::Test {
 protected:
