@@ -5,6 +5,8 @@
 #   2. the suite again under AddressSanitizer + UndefinedBehaviorSanitizer;
 #   3. the suite again under ThreadSanitizer;
 #   4. the library alone in Release, so the optimiser's warnings are seen;
+#   the Debian package of the normal build is unpacked into a temporary root
+#   and its programs started from there (after step 1).
 #   5. Windows: both DLLs cross-built with mingw-w64, the suites that run there
 #      under Wine (also the press link over a COM port that Wine maps to the
 #      simulated console's pseudo-terminal), the export tables of both DLLs.
@@ -28,6 +30,7 @@ run_suite() { # build-folder, ctest arguments...
 echo "== normal build"
 cmake -S "$here" -B "$here/build" -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo -DTSR_WERROR=ON
 run_suite "$here/build"
+"$here/scripts/package-check.sh" "$here/build"
 
 export ASAN_OPTIONS=detect_leaks=1:abort_on_error=0:halt_on_error=1
 export UBSAN_OPTIONS=print_stacktrace=1:halt_on_error=1
