@@ -4,7 +4,9 @@
 #      plain-C interface, fuzz-corpus replay and browser tests;
 #   2. the suite again under AddressSanitizer + UndefinedBehaviorSanitizer;
 #   3. the suite again under ThreadSanitizer;
-#   4. the library alone in Release, so the optimiser's warnings are seen.
+#   4. the library alone in Release, so the optimiser's warnings are seen;
+#   the Debian package of the normal build is unpacked into a temporary root
+#   and its programs started from there (after step 1).
 # Our own builds treat warnings as errors (TSR_WERROR); a build by anyone else does not.
 # A finding of a sanitizer fails the test that made it, and so this script.
 set -euo pipefail
@@ -25,6 +27,7 @@ run_suite() { # build-folder, ctest arguments...
 echo "== normal build"
 cmake -S "$here" -B "$here/build" -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo -DTSR_WERROR=ON
 run_suite "$here/build"
+"$here/scripts/package-check.sh" "$here/build"
 
 export ASAN_OPTIONS=detect_leaks=1:abort_on_error=0:halt_on_error=1
 export UBSAN_OPTIONS=print_stacktrace=1:halt_on_error=1

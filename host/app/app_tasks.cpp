@@ -114,6 +114,8 @@ void TApp::BindCallbacks() {
     const int32_t window = static_cast<int32_t>(::getpid());
     Fpool.RunAndWait([configFile, window] {
         TSR_Init(window, configFile.c_str(), &TApp::UnitEventCallback, 0);
+        // every start says which program wrote the lines after it
+        TSR_WriteLogFile("tessaro " TSR_VERSION_TEXT);
         return 0;
     });
 }

@@ -135,4 +135,10 @@ bool EqualsIgnoringCase(std::string_view a, std::string_view b) {
     return true;
 }
 
+std::string DuctorCyclePath(const std::string& path) {
+    if (path.size() < 4)
+        return "_DC" + path;
+    return path.substr(0, path.size() - 4) + "_DC" + path.substr(path.size() - 4);
+}
+
 } // namespace tsr

@@ -29,6 +29,9 @@ std::string FormatThreeDecimals(double value);
 // Text from an exchange file made safe for the HTML activity log: "<", ">"
 // and "&" become references, so a name with markup shows as written.
 std::string EscapeMarkup(std::string_view text);
+// The ductor-cycle companion of a preset: "job.xml" gives "job_DC.xml" ("_DC"
+// goes before the last four characters).
+std::string DuctorCyclePath(const std::string& path);
 // Case-insensitive comparison of ASCII texts.
 bool EqualsIgnoringCase(std::string_view a, std::string_view b);
 

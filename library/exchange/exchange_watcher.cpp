@@ -46,13 +46,6 @@ std::string RoleName(const std::string& fileName) {
     return fileName;
 }
 
-// "job.xml" gives "job_DC.xml": "_DC" goes before the last four characters.
-std::string DuctorCyclePath(const std::string& path) {
-    if (path.size() < 4)
-        return "_DC" + path;
-    return path.substr(0, path.size() - 4) + "_DC" + path.substr(path.size() - 4);
-}
-
 } // namespace
 
 ExchangeWatcher::ExchangeWatcher(Configuration& config, ActivityLog& log, FileSystem& fs, const Clock& clock,

@@ -119,7 +119,7 @@ std::unique_ptr<XmlNode> ProfileReader::Load(const std::string& path, bool delet
         log_.WriteText("load file err", kLevel);
         return nullptr;
     }
-    if (deleteWhenParsed)
+    if (deleteWhenParsed && !keepRequestFiles_)
         files_.DeleteRequestFile(path);
     if (!FindSides(*root, doc, unitAttribute))
         return nullptr;

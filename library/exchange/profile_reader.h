@@ -25,6 +25,10 @@ public:
     ProfileReader(ExchangeFiles& files, Configuration& config, ActivityLog& log, UnitTable& table,
                   XmlDefaults& xml);
 
+    // A reader for a look at a file leaves it where it is; the watcher's
+    // reader deletes each request file it has parsed.
+    void KeepRequestFiles(bool keep) { keepRequestFiles_ = keep; }
+
     bool ReadInkZoneProfile(const std::string& path);
     bool ReadDuctorCycleProfile(const std::string& path);
     bool ReadCurrentJob(const std::string& path);
@@ -59,6 +63,7 @@ private:
     ActivityLog& log_;
     UnitTable& table_;
     XmlDefaults& xml_;
+    bool keepRequestFiles_ = false;
     mutable std::mutex previewGuard_;
     std::string frontPreview_;
     std::string backPreview_;

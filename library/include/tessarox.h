@@ -50,6 +50,14 @@ TSR_API const char *TSR_CALL TSRX_GetLastAnswerTime(void);
 /* Seconds since the last answered transaction; -1 when there was none. */
 TSR_API int32_t TSR_CALL TSRX_GetSecondsSinceAnswer(void);
 
+/* What the exchange watcher would send for a preset (job.xml, with its
+   job_DC.xml companion) or corrected-keys file (NewInkKeys.xml) at path, under
+   the configuration of the last TSR_Init, worked out without the press: one
+   line per unit with its keys, ductor and cycle, or why it is skipped. Nothing
+   is sent, deleted or logged. result (may be null) is 0 when the file was read,
+   1 when it could not be read or holds no ink-zone profile. */
+TSR_API const char *TSR_CALL TSRX_PresetDryRun(const char *path, int32_t *result);
+
 #ifdef __cplusplus
 }
 #endif

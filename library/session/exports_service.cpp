@@ -1,6 +1,7 @@
 #include <algorithm>
 #include <ctime>
 
+#include "exchange/preset_dry_run.h"
 #include "presslink/line_counters.h"
 #include "session/library.h"
 #include "session/shield.h"
@@ -75,6 +76,20 @@ TSR_API int32_t TSR_CALL TSRX_GetSecondsSinceAnswer(void) {
             return -1;
         const std::time_t now = lib.Time().Now();
         return static_cast<int32_t>(std::clamp<std::time_t>(now - at, 0, INT32_MAX));
+    });
+}
+
+TSR_API const char* TSR_CALL TSRX_PresetDryRun(const char* path, int32_t* result) {
+    if (result)
+        *result = tsr::PresetDryRun::NotReadable;
+    return Shield<const char*>("", [&] {
+        Library& lib = Library::Instance();
+        tsr::PresetDryRun run(lib.Config(), lib.Files(), lib.Time(), lib.Xml());
+        std::string report;
+        const tsr::PresetDryRun::Result r = run.Run(path ? path : "", report);
+        if (result)
+            *result = r;
+        return lib.ReturnLongText(lib.Buffers().presetDryRun, std::move(report));
     });
 }
 

@@ -84,7 +84,13 @@ public:
         char language[256] = {};
         char portFailure[512] = {};
         char lastAnswer[32] = {};
+        std::string presetDryRun; // a report of any length
     };
+    const char* ReturnLongText(std::string& buffer, std::string text) {
+        std::lock_guard lock(returnGuard_);
+        buffer = std::move(text);
+        return buffer.c_str();
+    }
     ReturnBuffers& Buffers() { return buffers_; }
 
 private:
