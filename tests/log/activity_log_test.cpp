@@ -229,8 +229,9 @@ TEST_F(ActivityLogTest, TwoThreadsAcrossTheHourKeepEachFileInOrderAndNeverReopen
         ASSERT_FALSE(stamps.empty()) << name;
         EXPECT_TRUE(std::is_sorted(stamps.begin(), stamps.end())) << name;
         const std::string hour = name[9] == '4' ? "2016-05-27 14:" : "2016-05-27 15:";
-        for (const std::string& stamp : stamps)
+        for (const std::string& stamp : stamps) {
             EXPECT_EQ(stamp.rfind(hour, 0), 0u) << name << " holds " << stamp;
+        }
     }
 }
 
