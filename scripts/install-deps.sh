@@ -3,7 +3,9 @@
 set -euo pipefail
 here=$(cd "$(dirname "$0")/.." && pwd)
 packages=(build-essential cmake ninja-build pkg-config libgtest-dev libgmock-dev googletest libbenchmark-dev
-          libcpp-httplib-dev nlohmann-json3-dev clang libclang-rt-14-dev chromium util-linux ccache)
+          libcpp-httplib-dev nlohmann-json3-dev clang libclang-rt-14-dev chromium util-linux ccache locales
+          dpkg-dev file curl # dpkg-dev, file: the Debian package's dependencies (CPack); curl: its check
+          g++-mingw-w64-x86-64-posix g++-mingw-w64-i686-posix wine64 wine nsis) # the Windows build, tests under Wine
 # Node.js may come from elsewhere than Debian (its own npm then conflicts with Debian's npm package):
 # install Debian's only when the commands are missing.
 command -v node >/dev/null 2>&1 || packages+=(nodejs)
@@ -17,6 +19,12 @@ if [ ${#missing[@]} -gt 0 ]; then
   [ "$(id -u)" -eq 0 ] || sudo_cmd="sudo"
   $sudo_cmd apt-get update
   DEBIAN_FRONTEND=noninteractive $sudo_cmd apt-get install -y --no-install-recommends "${missing[@]}"
+fi
+# The exchange tests read and write numbers under a locale with a decimal comma.
+if ! locale -a 2>/dev/null | grep -qi '^de_DE\.utf-\?8$'; then
+  sudo_cmd=""
+  [ "$(id -u)" -eq 0 ] || sudo_cmd="sudo"
+  $sudo_cmd localedef -i de_DE -f UTF-8 de_DE.UTF-8
 fi
 # Browser tests drive Debian's chromium with playwright-core; no browser is downloaded.
 if [ -f "$here/tests/e2e/package.json" ]; then

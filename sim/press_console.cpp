@@ -96,10 +96,10 @@ void PressConsole::ClearFaults() {
     faults_.clear();
 }
 
-std::optional<Fault> PressConsole::TakeFault(int opcode, bool value) {
+std::optional<Fault> PressConsole::TakeFault(int opcode, bool value, int unit) {
     for (auto it = faults_.begin(); it != faults_.end(); ++it) {
         bool match = it->target == kAnyFrame || (value ? it->target == kValueFrame : it->target == opcode);
-        if (!match)
+        if (!match || (it->fault.unit != 0 && it->fault.unit != unit))
             continue;
         Fault taken = it->fault;
         if (it->times > 0 && --it->times == 0)
@@ -251,7 +251,7 @@ void PressConsole::HandleValueFrame(std::int64_t atUs) {
             u.cyclePending = true;
         }
     };
-    Schedule(std::move(r), TakeFault(opcode, true), atUs, what);
+    Schedule(std::move(r), TakeFault(opcode, true, unit), atUs, what);
 }
 
 void PressConsole::HandleCommand(const std::uint8_t* frame, std::int64_t atUs) {
@@ -264,7 +264,7 @@ void PressConsole::HandleCommand(const std::uint8_t* frame, std::int64_t atUs) {
     else
         std::snprintf(what, sizeof what, "opcode %02X u%d", opcode, unit);
     std::string text = what;
-    std::optional<Fault> fault = TakeFault(opcode, false);
+    std::optional<Fault> fault = TakeFault(opcode, false, unit);
     Response r = Answer(opcode, unit, text);
     Schedule(std::move(r), fault, atUs, text);
 }
@@ -459,6 +459,14 @@ void PressConsole::Schedule(Response r, const std::optional<Fault>& fault, std::
                 r.replies.front().gapUs += delayUs;
             text += ": delayed (fault)";
             break;
+        }
+    }
+    if (config_.badChecksumEvery > 0) {
+        for (Reply& reply : r.replies) {
+            if (reply.bytes.empty() || ++repliesMade_ % static_cast<std::uint64_t>(config_.badChecksumEvery) != 0)
+                continue;
+            reply.bytes.back() = static_cast<std::uint8_t>(~reply.bytes.back());
+            text += ": bad checksum (fault)";
         }
     }
     Note(text);

@@ -26,6 +26,7 @@ struct Fault {
     FaultKind kind = FaultKind::NoAnswer;
     int delayMs = 0;
     std::vector<std::uint8_t> stray{0x55, 0xAA};
+    int unit = 0; // only frames for this unit (a value frame belongs to its command's unit); 0: every unit
 };
 
 enum class Position { Zero, Working, Moving };
@@ -73,6 +74,9 @@ struct ConsoleConfig {
     int processingUs = 100; // with pacing: from a frame's last byte to the first byte of its answer
     std::uint8_t machineType = 2;
     std::uint8_t machineSpeed = 0;
+    // Every n-th reply goes out with its last byte wrong (the check byte of a
+    // reply with data, the FF of a bare acknowledgement); 0: never.
+    int badChecksumEvery = 0;
 };
 
 // One frame the console took from the line.
@@ -180,7 +184,7 @@ private:
     void HandleCommand(const std::uint8_t* frame, std::int64_t atUs);
     void HandleValueFrame(std::int64_t atUs);
     Response Answer(int opcode, int unit, std::string& what);
-    std::optional<Fault> TakeFault(int opcode, bool value);
+    std::optional<Fault> TakeFault(int opcode, bool value, int unit);
     void Schedule(Response response, const std::optional<Fault>& fault, std::int64_t frameEndUs,
                   const std::string& what);
     void Enqueue(std::int64_t dueUs, std::deque<Reply> replies);
@@ -204,6 +208,7 @@ private:
     Transmission line_;
     std::int64_t sendFreeUs_ = 0;
     std::vector<FaultRule> faults_;
+    std::uint64_t repliesMade_ = 0;
     std::vector<Frame> frames_;
     std::function<void(const std::string&)> note_;
 };

@@ -122,6 +122,8 @@ void TApp::BindCallbacks() {
     FportClosed = false; // the start says again whether the port opens
     Fpool.RunAndWait([configFile, window] {
         TSR_Init(window, configFile.c_str(), &TApp::UnitEventCallback, 0);
+        // every start says which program wrote the lines after it
+        TSR_WriteLogFile("tessaro " TSR_VERSION_TEXT);
         return 0;
     });
 }

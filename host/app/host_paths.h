@@ -2,6 +2,7 @@
 
 #include <filesystem>
 #include <optional>
+#include <string>
 
 // Where the host finds its page and keeps its files.
 struct HostPaths {
@@ -22,6 +23,10 @@ std::filesystem::path ProgramFile();
 // The current user's application-data folder ($XDG_CONFIG_HOME, else
 // $HOME/.config); nothing when neither is set to an absolute path.
 std::optional<std::filesystem::path> ApplicationDataFolder();
+
+// A folder the program ships with (htmlapp, samples): beside the program in a
+// build, in ../share/tessaro/ when installed into bin/.
+std::filesystem::path ShippedFolder(const std::filesystem::path& programFolder, const std::string& name);
 
 // The folder the page and its locales are served from.
 std::filesystem::path PageFolder(const HostPaths& paths);

@@ -9,6 +9,7 @@
 #include <pthread.h>
 #include <string>
 #include <thread>
+#include <unistd.h>
 
 #include "app/host_object.h"
 #include "app/host_paths.h"
@@ -28,11 +29,13 @@ struct CommandLine {
     bool simulate = false;
     std::optional<std::filesystem::path> demo;
     int movementMs = 2000;
+    bool version = false;
 };
 
 const char* const kUsage =
     "usage: tessaro [--no-browser] [--port N] [--storage DIR] [--page-folder DIR]\n"
     "               [--simulate [--demo DIR] [--movement-ms N]]\n"
+    "       tessaro --version\n"
     "  --no-browser      print the page address instead of opening the window\n"
     "  --port N          serve the page on 127.0.0.1 port N (default: any free port)\n"
     "  --storage DIR     keep the host's files in DIR\n"
@@ -78,6 +81,9 @@ std::optional<CommandLine> Parse(int argc, char** argv, bool& help) {
             }
         } else if (arg == "--help" || arg == "-h") {
             help = true;
+            return line;
+        } else if (arg == "--version") {
+            line.version = true;
             return line;
         } else {
             std::cerr << "tessaro: unknown argument " << arg << "\n" << kUsage;
@@ -139,6 +145,16 @@ std::string Hex(const std::string& text) {
     return buffer;
 }
 
+// demo beside the program; an installed program (bin/ not writable) keeps it
+// in the user's application-data folder, apart from the real storage folder.
+std::filesystem::path DefaultDemoFolder(const std::filesystem::path& programFolder) {
+    if (::access(programFolder.c_str(), W_OK) == 0)
+        return programFolder / "demo";
+    if (const auto data = ApplicationDataFolder())
+        return *data / (std::string(kApplicationTitle) + " demo");
+    return programFolder / "demo";
+}
+
 } // namespace
 
 int main(int argc, char** argv) {
@@ -148,6 +164,10 @@ int main(int argc, char** argv) {
         return 2;
     if (help) {
         std::cout << kUsage;
+        return 0;
+    }
+    if (line->version) {
+        std::cout << "tessaro " << TSR_VERSION_TEXT << "\n";
         return 0;
     }
 
@@ -172,8 +192,8 @@ int main(int argc, char** argv) {
     if (line->simulate) {
         try {
             demo = std::make_unique<DemoPress>(
-                DemoPress::Options{line->demo.value_or(paths.programFolder / "demo"),
-                                   paths.programFolder / "samples", line->movementMs});
+                DemoPress::Options{line->demo.value_or(DefaultDemoFolder(paths.programFolder)),
+                                   ShippedFolder(paths.programFolder, "samples"), line->movementMs});
         } catch (const std::exception& e) {
             std::cerr << "tessaro: no simulated press: " << e.what() << "\n";
             return 1;

@@ -11,6 +11,7 @@ namespace {
 
 constexpr const char* kGeneral = "GENERAL";
 constexpr const char* kInkingUp = "INKINGUP";
+constexpr const char* kExchange = "EXCHANGE";
 
 std::string Decimal(int v) {
     return std::to_string(v);
@@ -26,7 +27,9 @@ int CycleOfText(const std::string& text) {
 
 } // namespace
 
-Configuration::Configuration(FileSystem& fs) : ini_(fs, std::string()) {}
+Configuration::Configuration(FileSystem& fs)
+    : ini_(fs, std::string()), pressMakerNamespace_(kDefaultPressMakerNamespace),
+      measurementNamespace_(kDefaultMeasurementNamespace) {}
 
 std::string Configuration::Text(const std::string& member) const {
     std::lock_guard lock(textGuard_);
@@ -79,6 +82,10 @@ void Configuration::Load(const std::string& path) {
     inkDuctor_ = integer(kInkingUp, "Ductor", 99);
     inkDuctorCycle_ = CycleOfText(ini_.ReadString(kInkingUp, "DuctorCycle", "1/3", 9));
     inkTimer_ = integer(kInkingUp, "Timer", 30);
+    std::string pressMaker = ini_.ReadString(kExchange, "PressMakerNamespace", kDefaultPressMakerNamespace, 999);
+    std::string measurement =
+        ini_.ReadString(kExchange, "MeasurementNamespace", kDefaultMeasurementNamespace, 999);
+    pollFolders_ = integer(kExchange, "PollFolders", 0) == 1;
 
     std::lock_guard lock(textGuard_);
     path_ = path;
@@ -93,6 +100,8 @@ void Configuration::Load(const std::string& path) {
     pathLogs_ = std::move(logs);
     pathCurrentJob_ = std::move(currentJob);
     ductorCycleLastVal_ = std::move(lastVal);
+    pressMakerNamespace_ = std::move(pressMaker);
+    measurementNamespace_ = std::move(measurement);
 }
 
 void Configuration::SaveAll() {
@@ -129,6 +138,9 @@ void Configuration::SaveAllLocked() {
     ini_.WriteString(kInkingUp, "Ductor", Decimal(inkDuctor_));
     ini_.WriteString(kInkingUp, "DuctorCycle", "1/" + Decimal(inkDuctorCycle_));
     ini_.WriteString(kInkingUp, "Timer", Decimal(inkTimer_));
+    ini_.WriteString(kExchange, "PressMakerNamespace", Text(pressMakerNamespace_));
+    ini_.WriteString(kExchange, "MeasurementNamespace", Text(measurementNamespace_));
+    ini_.WriteString(kExchange, "PollFolders", Decimal(pollFolders_ ? 1 : 0));
 }
 
 std::string Configuration::FilePath() const {
@@ -198,6 +210,19 @@ void Configuration::SetPathLogs(const std::string& v) {
 }
 void Configuration::SetPathCurrentJob(const std::string& v) {
     SetText(pathCurrentJob_, "PathCurrentJob", v);
+}
+
+// An empty URI cannot be bound to a prefix: the default stands in for it.
+std::string Configuration::PressMakerNamespace() const {
+    std::string uri = Text(pressMakerNamespace_);
+    return uri.empty() ? kDefaultPressMakerNamespace : uri;
+}
+std::string Configuration::MeasurementNamespace() const {
+    std::string uri = Text(measurementNamespace_);
+    return uri.empty() ? kDefaultMeasurementNamespace : uri;
+}
+bool Configuration::PollFolders() const {
+    return pollFolders_;
 }
 
 int Configuration::Com1() const {

@@ -10,6 +10,11 @@ namespace tsr {
 
 class FileSystem;
 
+// Section "EXCHANGE": the namespace URIs that the outgoing files bind to the
+// prefixes mr (the press maker's extensions) and qv (the measurement vendor's).
+inline constexpr const char* kDefaultPressMakerNamespace = "http://www.example.com/schema/press-maker";
+inline constexpr const char* kDefaultMeasurementNamespace = "http://www.example.com/schema/measurement-vendor";
+
 // The library's settings, loaded from the configuration file at every
 // TSR_Init. Setters write their one key at once. Text members are guarded:
 // a setter may replace one while another thread copies it.
@@ -71,6 +76,13 @@ public:
     void SetInkingUpDuctorCycle(int v);
     void SetInkingUpTimer(int v);
 
+    // section EXCHANGE (no exports: set in the file)
+    std::string PressMakerNamespace() const;
+    std::string MeasurementNamespace() const;
+    // "PollFolders" 1: every exchange folder is polled as a network share is,
+    // for shares the library cannot recognise as such.
+    bool PollFolders() const;
+
     // Records the last cycle value sent to a unit (units count from 1).
     void SetDuctorCycleLastVal(int unit, int value);
 
@@ -91,10 +103,11 @@ private:
     mutable std::mutex textGuard_; // text members and the path
     std::string path_;
     std::string language_, pathPresetSND_, pathPresetRCV_, pathLoopKeysSND_, pathLoopKeysRCV_,
-        pathLoopScanSND_, pathLoopScanRCV_, pathCommands_, pathLogs_, pathCurrentJob_, ductorCycleLastVal_;
+        pathLoopScanSND_, pathLoopScanRCV_, pathCommands_, pathLogs_, pathCurrentJob_, ductorCycleLastVal_,
+        pressMakerNamespace_, measurementNamespace_;
     // integers are read and written whole; atomics keep readers on other threads defined
     std::atomic<int> com1_{1}, keysNumber_{0}, unitNumber_{0}, perfector_{0}, ductorCycle_{0};
-    std::atomic<bool> connectPSX_{false}, connectLPX_{false}, presetActive_{true};
+    std::atomic<bool> connectPSX_{false}, connectLPX_{false}, presetActive_{true}, pollFolders_{false};
     std::atomic<int> inkKeys_{0}, inkDuctor_{0}, inkDuctorCycle_{0}, inkTimer_{0};
 };
 

@@ -41,6 +41,13 @@ int LeadingInteger(std::string_view text) {
     return static_cast<int>(negative ? -value : value);
 }
 
+bool StartsWithInteger(std::string_view text) {
+    text = SkipBlanks(text);
+    if (!text.empty() && (text[0] == '+' || text[0] == '-'))
+        text.remove_prefix(1);
+    return !text.empty() && text[0] >= '0' && text[0] <= '9';
+}
+
 double LeadingNumber(std::string_view text) {
     text = SkipBlanks(text);
     if (!text.empty() && text[0] == '+')
@@ -126,6 +133,12 @@ bool EqualsIgnoringCase(std::string_view a, std::string_view b) {
             return false;
     }
     return true;
+}
+
+std::string DuctorCyclePath(const std::string& path) {
+    if (path.size() < 4)
+        return "_DC" + path;
+    return path.substr(0, path.size() - 4) + "_DC" + path.substr(path.size() - 4);
 }
 
 } // namespace tsr

@@ -11,6 +11,8 @@ namespace tsr {
 // The decimal integer at the start of text (blanks and a sign allowed), 0 if
 // none; limited to the 32-bit range.
 int LeadingInteger(std::string_view text);
+// Whether text begins (after blanks and a sign) with a decimal digit.
+bool StartsWithInteger(std::string_view text);
 // The decimal number at the start of text, 0 if none.
 double LeadingNumber(std::string_view text);
 
@@ -27,6 +29,9 @@ std::string FormatThreeDecimals(double value);
 // Text from an exchange file made safe for the HTML activity log: "<", ">"
 // and "&" become references, so a name with markup shows as written.
 std::string EscapeMarkup(std::string_view text);
+// The ductor-cycle companion of a preset: "job.xml" gives "job_DC.xml" ("_DC"
+// goes before the last four characters).
+std::string DuctorCyclePath(const std::string& path);
 // Case-insensitive comparison of ASCII texts.
 bool EqualsIgnoringCase(std::string_view a, std::string_view b);
 

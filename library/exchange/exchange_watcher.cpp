@@ -33,11 +33,17 @@ std::string NameOf(const std::string& pattern) {
     return slash == std::string::npos ? pattern : pattern.substr(slash + 1);
 }
 
-// "job.xml" gives "job_DC.xml": "_DC" goes before the last four characters.
-std::string DuctorCyclePath(const std::string& path) {
-    if (path.size() < 4)
-        return "_DC" + path;
-    return path.substr(0, path.size() - 4) + "_DC" + path.substr(path.size() - 4);
+// The name a request's backup carries: the handlers' role names for the
+// request files, the file's own name for any other.
+std::string RoleName(const std::string& fileName) {
+    static const char* const kRoles[][2] = {{"job.xml", "job.xml"},
+                                           {"NewInkKeys.xml", "newInkKeys.xml"},
+                                           {"Synchronize.xml", "Synch.xml"},
+                                           {"Scan.xml", "Scan.xml"}};
+    for (const auto& role : kRoles)
+        if (EqualsIgnoringCase(fileName, role[0]))
+            return role[1];
+    return fileName;
 }
 
 } // namespace
@@ -118,7 +124,33 @@ void ExchangeWatcher::WatchFolders() {
             folders.push_back(fs_.Resolve(FolderOf(config_.PathCommands() + "/Synchronize.xml")));
         }
     }
-    allWatched_ = notifier_.WatchOnly(folders);
+    const bool watched = notifier_.WatchOnly(folders);
+    polledFolders_.clear();
+    const bool pollAll = config_.PollFolders();
+    for (const std::string& folder : folders)
+        if (pollAll || FolderNotifier::OnNetworkShare(folder))
+            polledFolders_.insert(folder);
+    allWatched_ = watched && polledFolders_.empty();
+}
+
+bool ExchangeWatcher::Settled(const std::string& folder, const Found& found) {
+    if (found.name.empty() || polledFolders_.count(fs_.Resolve(folder + "/")) == 0)
+        return true;
+    const std::string path = fs_.Resolve(folder + "/" + found.name);
+    const std::int64_t now = clock_.MonotonicMs();
+    if (settling_.size() > 64) // names of files that went away unsettled
+        settling_.clear();
+    auto [it, fresh] = settling_.try_emplace(path, Settling{found.size, found.time, now});
+    if (!fresh && (it->second.size != found.size || it->second.time != found.time))
+        it->second = Settling{found.size, found.time, now};
+    if (now - it->second.sinceMs < kSettleMs)
+        return false;
+    settling_.erase(it);
+    return true;
+}
+
+bool ExchangeWatcher::Settled(const std::string& path) {
+    return Settled(FolderOf(path), FindFile(path));
 }
 
 void ExchangeWatcher::RunPass() {
@@ -135,15 +167,19 @@ void ExchangeWatcher::RunPass() {
 ExchangeWatcher::Found ExchangeWatcher::FindFile(const std::string& pattern) const {
     for (const DirEntry& entry : fs_.List(FolderOf(pattern), NameOf(pattern)))
         if (!entry.isFolder)
-            return Found{entry.name, entry.lastWrite};
+            return Found{entry.name, entry.lastWrite, entry.size};
     return Found{};
 }
 
 void ExchangeWatcher::PresetHalf() {
     const std::string folder = config_.PathPresetRCV();
     Found job = FindFile(folder + "//job.xml");
-    if (!job.name.empty())
-        HandleJob(folder + "/" + job.name);
+    if (!job.name.empty()) {
+        HandleJob(folder + "/" + job.name, Settled(folder, job));
+    } else {
+        ForgetJob();
+        DropLateCompanion();
+    }
     jobTime_ = job.time;
     Pause();
     if (Stopping())
@@ -155,14 +191,14 @@ void ExchangeWatcher::PresetHalf() {
 void ExchangeWatcher::LoopHalf() {
     const std::string scanIn = config_.PathLoopScanRCV();
     Found scan = FindFile(scanIn + "/*.TVF");
-    if (!scan.name.empty())
+    if (!scan.name.empty() && Settled(scanIn, scan))
         files_.ReleaseRequestFile(scanIn + "/" + scan.name, config_.PathLoopScanSND() + "/" + scan.name);
     Pause();
     if (Stopping())
         return;
     const std::string keysIn = config_.PathLoopKeysRCV();
     Found keys = FindFile(keysIn + "/NewInkKeys.xml");
-    if (!keys.name.empty())
+    if (!keys.name.empty() && Settled(keysIn, keys))
         HandleNewInkKeys(keysIn + "/" + keys.name);
     Pause();
     if (Stopping())
@@ -181,6 +217,8 @@ bool ExchangeWatcher::TooCloseToJob(std::time_t t) const {
 void ExchangeWatcher::SynchronisationCheck() {
     const std::string folder = config_.PathCommands();
     Found sync = FindFile(folder + "/Synchronize.xml");
+    if (!Settled(folder, sync))
+        return; // looked at again, as new, once it has settled
     const std::time_t t = sync.time;
     if (!sync.name.empty() && t != 0) {
         const std::string path = folder + "/" + sync.name;
@@ -197,6 +235,8 @@ void ExchangeWatcher::SynchronisationCheck() {
 void ExchangeWatcher::ScanCheck() {
     const std::string folder = config_.PathLoopScanRCV();
     Found scan = FindFile(folder + "/Scan.xml");
+    if (!Settled(folder, scan))
+        return;
     const std::time_t t = scan.time;
     if (!scan.name.empty() && t != 0 && t != lastScanTime_) {
         const std::string path = folder + "/" + scan.name;
@@ -211,15 +251,69 @@ void ExchangeWatcher::ScanCheck() {
 std::string ExchangeWatcher::TimeStamp() const {
     std::tm local = clock_.LocalTime(clock_.Now());
     char text[64];
-    std::size_t n = std::strftime(text, sizeof text, "%Y%m%d_%H:%M:%S", &local);
+    std::size_t n = std::strftime(text, sizeof text, "%Y%m%d_%H%M%S", &local);
     return std::string(text, n);
 }
 
-void ExchangeWatcher::HandleJob(const std::string& path) {
-    // Either file still being written: both are found again at the next pass.
-    const std::string cyclePath = DuctorCyclePath(path);
-    if (HeldOpenForWriting(fs_.Resolve(path)) || HeldOpenForWriting(fs_.Resolve(cyclePath)))
+bool ExchangeWatcher::JobReady(const std::string& path, const std::string& cyclePath, bool jobSettled) {
+    const std::int64_t now = clock_.MonotonicMs();
+    if (!jobSeenMs_)
+        jobSeenMs_ = now;
+    // The job itself still being written: found again at the next pass.
+    if (!jobSettled || HeldOpenForWriting(fs_.Resolve(path))) {
+        if (!jobWaitLogged_)
+            log_.WriteText("job.xml still being written, waiting", kLevel);
+        jobWaitLogged_ = true;
+        return false;
+    }
+    const bool cycleSettled = Settled(cyclePath); // asked at every pass, so that it can settle
+    if (cycleSettled && !HeldOpenForWriting(fs_.Resolve(cyclePath))) {
+        lateCompanion_.clear(); // a companion there now goes with this job
+        return true;
+    }
+    // One handle left open on the companion must not stop every preset.
+    if (now - *jobSeenMs_ < kCompanionWaitMs) {
+        if (!companionWaitLogged_)
+            log_.WriteText("job_DC.xml still being written, job waits up to 2 s", kLevel);
+        companionWaitLogged_ = true;
+        return false;
+    }
+    log_.WriteText("job_DC.xml still being written after 2 s, job applied without its cycles", kLevel);
+    lateCompanion_ = cyclePath;
+    return true;
+}
+
+void ExchangeWatcher::DropLateCompanion() {
+    if (lateCompanion_.empty())
         return;
+    const Found found = FindFile(lateCompanion_);
+    if (found.name.empty()) {
+        lateCompanion_.clear();
+        return;
+    }
+    // Its job went without it; left behind, it would give its cycles to the
+    // next job that comes without a companion of its own.
+    if (HeldOpenForWriting(fs_.Resolve(lateCompanion_)) || !Settled(lateCompanion_))
+        return;
+    const std::string backup = files_.BackupExchangeFile(TimeStamp() + "job_DC.xml", lateCompanion_, false);
+    files_.DeleteRequestFile(lateCompanion_);
+    log_.WriteText("job_DC.xml finished after its job, dropped, backup " +
+                       (backup.empty() ? std::string("none") : EscapeMarkup(backup)),
+                   kLevel);
+    lateCompanion_.clear();
+}
+
+void ExchangeWatcher::ForgetJob() {
+    jobSeenMs_.reset();
+    jobWaitLogged_ = false;
+    companionWaitLogged_ = false;
+}
+
+void ExchangeWatcher::HandleJob(const std::string& path, bool settled) {
+    const std::string cyclePath = DuctorCyclePath(path);
+    if (!JobReady(path, cyclePath, settled))
+        return;
+    ForgetJob();
     files_.BackupExchangeFile(TimeStamp() + "job.xml", path, true);
     PressGuard press(pressLock_);
     if (config_.PresetActive() && reader_.ReadInkZoneProfile(path)) {
@@ -247,9 +341,9 @@ void ExchangeWatcher::HandleNewInkKeys(const std::string& path) {
     if (reader_.ReadInkZoneProfile(path)) {
         files_.DeleteRequestFile(path);
         const int result = WriteData();
-        files_.WriteStatusMessage(status, result == 0);
+        files_.WriteStatusMessage(status, result == 0, config_.MeasurementNamespace());
     } else {
-        files_.WriteStatusMessage(status, false);
+        files_.WriteStatusMessage(status, false, config_.MeasurementNamespace());
         files_.DeleteRequestFile(path);
     }
 }
@@ -272,6 +366,22 @@ void ExchangeWatcher::HandleScan(const std::string& path) {
         writer_.WriteInkKeys();
     }
     files_.ReleaseRequestFile(path, config_.PathLoopScanSND() + "/Scan.xml");
+}
+
+void ExchangeWatcher::EmptyIncomingFolders() {
+    const std::string folders[] = {config_.PathCommands(), config_.PathLoopKeysRCV(), config_.PathLoopScanRCV(),
+                                   config_.PathPresetRCV()};
+    for (const std::string& folder : folders)
+        for (const DirEntry& entry : fs_.List(folder, "*.xml")) {
+            if (entry.isFolder)
+                continue;
+            const std::string path = folder + "/" + entry.name;
+            const std::string backup = files_.BackupExchangeFile(TimeStamp() + RoleName(entry.name), path, false);
+            fs_.DeleteFile(path);
+            log_.WriteText("dropped at start: " + EscapeMarkup(path) + ", backup " +
+                               (backup.empty() ? std::string("none") : EscapeMarkup(backup)),
+                           kLevel);
+        }
 }
 
 int ExchangeWatcher::WriteData() {
@@ -304,11 +414,15 @@ int ExchangeWatcher::WriteData() {
             events_.Emit(u, TSR_EVENT_DONE, TSR_KIND_KEYS);
         count(r);
 
-        events_.Emit(u, TSR_EVENT_START, TSR_KIND_DUCTOR);
-        r = setting_.SetNewDuctorAbsolute(u, DuctorToPercent(row.ductor));
-        if (r == 0)
-            events_.Emit(u, TSR_EVENT_DONE, TSR_KIND_DUCTOR);
-        count(r);
+        if (row.ductorGiven) {
+            events_.Emit(u, TSR_EVENT_START, TSR_KIND_DUCTOR);
+            r = setting_.SetNewDuctorAbsolute(u, DuctorToPercent(row.ductor));
+            if (r == 0)
+                events_.Emit(u, TSR_EVENT_DONE, TSR_KIND_DUCTOR);
+            count(r);
+        } else {
+            log_.WriteText("no ductor given u" + std::to_string(u) + ", ductor left as set", kLevel);
+        }
 
         if (config_.DuctorCycle() > 0) {
             events_.Emit(u, TSR_EVENT_START, TSR_KIND_DUCTOR_CYCLE);

@@ -2,6 +2,9 @@
 #include <atomic>
 #include <cstdint>
 #include <ctime>
+#include <map>
+#include <set>
+#include <optional>
 #include <string>
 #include <thread>
 
@@ -36,9 +39,16 @@ class ExchangeWatcher {
 public:
     static constexpr int kStepPauseMs = 2;
     static constexpr int kPeriodMs = 100;  // between passes when every folder is watched
-    static constexpr int kFallbackMs = 10; // when a folder cannot be watched (missing, no inotify)
+    static constexpr int kFallbackMs = 10; // when a folder cannot be watched (missing, no inotify, a share)
+    // On a polled share a file another machine is still copying is open in
+    // no local process: a request is taken once its size and time have
+    // stayed the same this long.
+    static constexpr std::int64_t kSettleMs = 300;
     static constexpr std::time_t kJobQuietSeconds = 8;
     static constexpr std::time_t kSyncRepeatSeconds = 5;
+    // How long a job waits for a ductor-cycle companion that its writer
+    // still holds open, from the pass that first saw the job.
+    static constexpr std::int64_t kCompanionWaitMs = 2000;
 
     ExchangeWatcher(Configuration& config, ActivityLog& log, FileSystem& fs, const Clock& clock,
                     UnitTable& table, const EventSink& events, PressLock& pressLock, UnitSetting& setting,
@@ -67,6 +77,10 @@ public:
     // The unit table to the press: 0, or the first failing result.
     int WriteData();
 
+    // TSR_Init: every *.xml file of the incoming folders is dropped, each
+    // backed up first under its role name as a handled request is, and logged.
+    void EmptyIncomingFolders();
+
     ProfileReader& Reader() { return reader_; }
     InkKeyWriter& Writer() { return writer_; }
     ExchangeFiles& Files() { return files_; }
@@ -75,6 +89,7 @@ private:
     struct Found {
         std::string name;
         std::time_t time = 0;
+        std::uint64_t size = 0;
     };
     // The first entry matching folder/name ("*" allowed); time 0 when none.
     Found FindFile(const std::string& pattern) const;
@@ -83,6 +98,11 @@ private:
     void Pause();
     bool Stopping() const { return stop_; }
     void WatchFolders();
+    // False while a file found in a polled folder is still changing (or was
+    // first seen less than kSettleMs ago); true at once elsewhere.
+    bool Settled(const std::string& folder, const Found& found);
+    // The same for a path; a missing file counts as settled.
+    bool Settled(const std::string& path);
 
     void PresetHalf();
     void LoopHalf();
@@ -90,8 +110,16 @@ private:
     void ScanCheck();
     bool TooCloseToJob(std::time_t t) const;
 
+    // The handlers' stamp "%Y%m%d_%H%M%S" in local time (no colons: they are
+    // not allowed in Windows file names).
     std::string TimeStamp() const;
-    void HandleJob(const std::string& path);
+    // Whether the job can be taken now; logs each kind of wait once.
+    // jobSettled: false while the job on a polled share is still changing.
+    bool JobReady(const std::string& path, const std::string& cyclePath, bool jobSettled);
+    void ForgetJob();
+    // A companion given up on, once its writer is done: backed up and deleted.
+    void DropLateCompanion();
+    void HandleJob(const std::string& path, bool settled);
     void HandleNewInkKeys(const std::string& path);
     void HandleSynchronize(const std::string& path);
     void HandleScan(const std::string& path);
@@ -113,6 +141,13 @@ private:
     InkKeyWriter writer_;
     FolderNotifier notifier_;
     bool allWatched_ = false;
+    std::set<std::string> polledFolders_; // resolved, ending in "/": shares, or all with "PollFolders"
+    struct Settling {
+        std::uint64_t size;
+        std::time_t time;
+        std::int64_t sinceMs;
+    };
+    std::map<std::string, Settling> settling_; // resolved path -> what it showed since when
 
     std::atomic<bool> active_{false};
     std::atomic<bool> presetPolling_{false};
@@ -124,6 +159,10 @@ private:
     std::time_t jobTime_ = 0;
     std::time_t lastSyncTime_ = 0;
     std::time_t lastScanTime_ = 0;
+    std::optional<std::int64_t> jobSeenMs_; // monotonic; the job in the preset folder now
+    bool jobWaitLogged_ = false;
+    bool companionWaitLogged_ = false;
+    std::string lateCompanion_; // the job_DC.xml a job went without, while it is still there
 
     std::thread thread_;
 };

@@ -2,10 +2,12 @@
 
 #include <cerrno>
 #include <cstdint>
+#include <map>
 #include <poll.h>
 #include <set>
 #include <sys/eventfd.h>
 #include <sys/inotify.h>
+#include <sys/vfs.h>
 #include <time.h>
 #include <unistd.h>
 
@@ -19,6 +21,26 @@ namespace {
 constexpr std::uint32_t kEvents = IN_CREATE | IN_CLOSE_WRITE | IN_MOVED_TO | IN_MOVED_FROM | IN_DELETE |
                                   IN_ATTRIB | IN_DELETE_SELF | IN_MOVE_SELF;
 
+// statfs types of file systems whose content another machine (or a
+// user-space server) changes without telling the local kernel.
+constexpr unsigned long kShareTypes[] = {
+    0x6969,     // NFS
+    0x517B,     // SMB
+    0xFF534D42, // CIFS
+    0xFE534D42, // SMB2
+    0x65735546, // FUSE (sshfs, davfs, ...)
+    0x564C,     // NCP
+    0x73757245, // Coda
+    0x5346414F, // AFS
+    0x6B414653, // kAFS
+    0x00C36400, // Ceph
+    0x01021997, // 9P
+    0x0BD00BD0, // Lustre
+    0x01161970, // GFS2
+    0x7461636F, // OCFS2
+    0x47504653, // GPFS
+};
+
 void SleepMs(int ms) {
     timespec t{ms / 1000, static_cast<long>(ms % 1000) * 1000000L};
     while (::nanosleep(&t, &t) != 0 && errno == EINTR) {
@@ -27,17 +49,27 @@ void SleepMs(int ms) {
 
 } // namespace
 
-FolderNotifier::FolderNotifier()
-    : inotify_(::inotify_init1(IN_NONBLOCK | IN_CLOEXEC)), wake_(::eventfd(0, EFD_NONBLOCK | EFD_CLOEXEC)) {}
+struct FolderNotifier::Impl {
+    int inotify_ = ::inotify_init1(IN_NONBLOCK | IN_CLOEXEC);
+    int wake_ = ::eventfd(0, EFD_NONBLOCK | EFD_CLOEXEC);
+    std::map<std::string, int> watches_; // folder -> watch descriptor
 
-FolderNotifier::~FolderNotifier() {
-    if (inotify_ >= 0)
-        ::close(inotify_);
-    if (wake_ >= 0)
-        ::close(wake_);
-}
+    ~Impl() {
+        if (inotify_ >= 0)
+            ::close(inotify_);
+        if (wake_ >= 0)
+            ::close(wake_);
+    }
+    void Drain();
+};
+
+FolderNotifier::FolderNotifier() : impl_(std::make_unique<Impl>()) {}
+
+FolderNotifier::~FolderNotifier() = default;
 
 bool FolderNotifier::WatchOnly(const std::vector<std::string>& folders) {
+    int& inotify_ = impl_->inotify_;
+    std::map<std::string, int>& watches_ = impl_->watches_;
     if (inotify_ < 0)
         return folders.empty();
     std::set<std::string> wanted(folders.begin(), folders.end());
@@ -70,7 +102,7 @@ bool FolderNotifier::WatchOnly(const std::vector<std::string>& folders) {
     return all;
 }
 
-void FolderNotifier::Drain() {
+void FolderNotifier::Impl::Drain() {
     alignas(inotify_event) char buffer[8192];
     if (inotify_ >= 0)
         while (::read(inotify_, buffer, sizeof buffer) > 0) {
@@ -82,6 +114,8 @@ void FolderNotifier::Drain() {
 }
 
 bool FolderNotifier::Wait(int timeoutMs) {
+    const int inotify_ = impl_->inotify_;
+    const int wake_ = impl_->wake_;
     pollfd fds[2];
     nfds_t n = 0;
     if (inotify_ >= 0)
@@ -94,11 +128,25 @@ bool FolderNotifier::Wait(int timeoutMs) {
     }
     int ready = ::poll(fds, n, timeoutMs);
     if (ready > 0)
-        Drain();
+        impl_->Drain();
     return ready > 0;
 }
 
+bool FolderNotifier::OnNetworkShare(const std::string& folder) {
+    if (folder.empty())
+        return false;
+    struct statfs info {};
+    if (::statfs(folder.c_str(), &info) != 0)
+        return false;
+    const unsigned long type = static_cast<unsigned long>(info.f_type) & 0xFFFFFFFFUL;
+    for (unsigned long share : kShareTypes)
+        if (type == share)
+            return true;
+    return false;
+}
+
 void FolderNotifier::Wake() {
+    const int wake_ = impl_->wake_;
     if (wake_ < 0)
         return;
     std::uint64_t one = 1;

@@ -9,6 +9,7 @@
 #include "exchange/exchange_text.h"
 #include "exchange/profile_reader.h"
 #include "exchange/xml_defaults.h"
+#include "exchange/xml_entity_table.h"
 #include "exchange/xml_node.h"
 #include "log/activity_log.h"
 #include "session/unit_table.h"
@@ -63,11 +64,11 @@ InkKeyWriter::InkKeyWriter(ProfileReader& reader, ExchangeFiles& files, Configur
                            ActivityLog& log, UnitTable& table, XmlDefaults& xml)
     : reader_(reader), files_(files), config_(config), log_(log), table_(table), xml_(xml) {}
 
-std::string InkKeyWriter::KeysTemplate() {
+std::string InkKeyWriter::KeysTemplate(const std::string& pressMakerNamespace) {
     return std::string("<JDF ID=\"n0001\" Type=\"ProcessGroup\" Category=\"Printing\" "
                        "Types=\"InkZoneCalculation ConventionalPrinting\" JobID=\"K_401\" xmlns=\"") +
-           kJdfNamespace + "\" Status=\"Waiting\" Version=\"1.2\" xmlns:mr=\"" + kPressMakerNamespace +
-           "\" ICSVersions=\"MISCPS_L1-1.0\" DescriptiveName=\"Test job for Pardova connection\">"
+           kJdfNamespace + "\" Status=\"Waiting\" Version=\"1.2\" xmlns:mr=\"" +
+           XmlEntityTable::Predefined().Encode(pressMakerNamespace) + "\" ICSVersions=\"MISCPS_L1-1.0\" DescriptiveName=\"Test job for Pardova connection\">"
            "\t<ResourcePool>"
            "\t<InkZoneProfile ID=\"r0013\" Class=\"Parameter\" Status=\"Available\" "
            "PartIDKeys=\"SignatureName SheetName Side Separation\" DescriptiveName=\"Schieberwerte von QV\" "
@@ -89,9 +90,10 @@ std::string InkKeyWriter::KeysTemplate() {
            "\t</JDF>";
 }
 
-std::string InkKeyWriter::DuctorCycleTemplate() {
+std::string InkKeyWriter::DuctorCycleTemplate(const std::string& pressMakerNamespace) {
     return std::string("<JDF ID=\"n0001\" Type=\"DuctorCycle\" xmlns=\"") + kJdfNamespace +
-           "\" Status=\"Waiting\" Version=\"1.2\" xmlns:mr=\"" + kPressMakerNamespace + "\">\t</JDF>";
+           "\" Status=\"Waiting\" Version=\"1.2\" xmlns:mr=\"" +
+           XmlEntityTable::Predefined().Encode(pressMakerNamespace) + "\">\t</JDF>";
 }
 
 template <typename MakeUnit> InkKeyWriter::Sides InkKeyWriter::BuildSides(MakeUnit makeUnit) const {
@@ -106,7 +108,7 @@ template <typename MakeUnit> InkKeyWriter::Sides InkKeyWriter::BuildSides(MakeUn
 
 bool InkKeyWriter::WriteInkKeysDC() {
     log_.WriteText("saveFile DC", kLevel);
-    std::unique_ptr<XmlNode> root = ParseTemplate(DuctorCycleTemplate(), xml_);
+    std::unique_ptr<XmlNode> root = ParseTemplate(DuctorCycleTemplate(config_.PressMakerNamespace()), xml_);
     if (!root)
         return false;
     Sides sides = BuildSides([](const UnitRecord& row, const std::string& name) {
@@ -134,7 +136,7 @@ bool InkKeyWriter::WriteInkKeys() {
     std::replace(custom.begin(), custom.end(), '\n', ' ');
     std::unique_ptr<XmlNode> root = custom.empty() ? nullptr : ParseTemplate(custom, xml_);
     if (!root) {
-        const std::string builtIn = KeysTemplate();
+        const std::string builtIn = KeysTemplate(config_.PressMakerNamespace());
         log_.WriteText("template file:", kLevel);
         log_.WriteText(builtIn, kLevel);
         root = ParseTemplate(builtIn, xml_);

@@ -24,9 +24,10 @@ public:
     // Also writes "/InkKeys_DC.xml" and takes names and previews from "/currentjob.xml" first.
     bool WriteInkKeys();
 
-    // The built-in templates: tabs, no line breaks between their tags.
-    static std::string KeysTemplate();
-    static std::string DuctorCycleTemplate();
+    // The built-in templates: tabs, no line breaks between their tags;
+    // pressMakerNamespace is bound to the prefix mr.
+    static std::string KeysTemplate(const std::string& pressMakerNamespace);
+    static std::string DuctorCycleTemplate(const std::string& pressMakerNamespace);
     // Read from the process's current folder; replaces the built-in keys template.
     static constexpr const char* kTemplateFile = "Units_template.XML";
 

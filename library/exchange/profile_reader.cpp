@@ -40,6 +40,31 @@ const XmlNode* NthChild(const XmlNode* parent, std::string_view name, std::strin
     return parent->Find(name, attribute, std::nullopt, n - 1);
 }
 
+// The elements below root called InkZoneProfile with Side equal to side, in
+// document order (each before its children, children in their order).
+std::vector<const XmlNode*> SideElements(const XmlNode& root, std::string_view side) {
+    std::vector<const XmlNode*> found;
+    std::vector<const XmlNode*> pending;
+    for (auto it = root.Children().rbegin(); it != root.Children().rend(); ++it)
+        pending.push_back(it->get());
+    while (!pending.empty()) {
+        const XmlNode* node = pending.back();
+        pending.pop_back();
+        if (node->Kind() == XmlNodeKind::Element && node->Name() == "InkZoneProfile") {
+            std::optional<std::string_view> value = node->GetAttribute("Side");
+            if (value && *value == side)
+                found.push_back(node);
+        }
+        for (auto it = node->Children().rbegin(); it != node->Children().rend(); ++it)
+            pending.push_back(it->get());
+    }
+    return found;
+}
+
+bool HoldsUnits(const XmlNode* side, std::string_view unitAttribute) {
+    return side && side->Find("InkZoneProfile", unitAttribute) != nullptr;
+}
+
 } // namespace
 
 struct ProfileReader::Document {
@@ -78,7 +103,8 @@ std::int32_t ProfileReader::ParseSrgb(const std::string& text) {
     return colour;
 }
 
-std::unique_ptr<XmlNode> ProfileReader::Load(const std::string& path, bool deleteWhenParsed, Document& doc) {
+std::unique_ptr<XmlNode> ProfileReader::Load(const std::string& path, bool deleteWhenParsed, Document& doc,
+                                             std::string_view unitAttribute) {
     if (path.empty()) {
         log_.WriteText("path empty", kLevel);
         return nullptr;
@@ -93,16 +119,36 @@ std::unique_ptr<XmlNode> ProfileReader::Load(const std::string& path, bool delet
         log_.WriteText("load file err", kLevel);
         return nullptr;
     }
-    if (deleteWhenParsed)
+    if (deleteWhenParsed && !keepRequestFiles_)
         files_.DeleteRequestFile(path);
-    if (!FindSides(*root, doc))
+    if (!FindSides(*root, doc, unitAttribute))
         return nullptr;
     return root;
 }
 
-bool ProfileReader::FindSides(const XmlNode& root, Document& doc) {
-    doc.front = root.Find("InkZoneProfile", "Side", "Front");
-    doc.back = root.Find("InkZoneProfile", "Side", "Back");
+// Files with several signatures or sheets often begin with a side partition
+// that holds no separations: the sides taken are the first front that holds
+// units and the back of the same sheet, or else the first back that holds
+// units; only a file without any such side falls back to the first of each.
+bool ProfileReader::FindSides(const XmlNode& root, Document& doc, std::string_view unitAttribute) {
+    const std::vector<const XmlNode*> fronts = SideElements(root, "Front");
+    const std::vector<const XmlNode*> backs = SideElements(root, "Back");
+    auto firstHolding = [&](const std::vector<const XmlNode*>& sides) -> const XmlNode* {
+        for (const XmlNode* side : sides)
+            if (HoldsUnits(side, unitAttribute))
+                return side;
+        return sides.empty() ? nullptr : sides.front();
+    };
+    doc.front = firstHolding(fronts);
+    doc.back = nullptr;
+    if (HoldsUnits(doc.front, unitAttribute) && doc.front->Parent())
+        for (const XmlNode* back : backs)
+            if (back->Parent() == doc.front->Parent()) {
+                doc.back = back;
+                break;
+            }
+    if (!doc.back)
+        doc.back = firstHolding(backs);
     if (!doc.front && !doc.back) {
         log_.WriteText("no node front and back", kLevel);
         return false;
@@ -135,7 +181,7 @@ std::string ProfileReader::BackPreview() const {
 bool ProfileReader::ReadInkZoneProfile(const std::string& path) {
     log_.WriteText("load file", kLevel);
     Document doc;
-    std::unique_ptr<XmlNode> root = Load(path, true, doc);
+    std::unique_ptr<XmlNode> root = Load(path, true, doc, "ZoneSettingsX");
     if (!root)
         return false;
     const XmlNode* conditionFront = root->Find("PrintCondition", "Side", "Front");
@@ -165,6 +211,8 @@ bool ProfileReader::ReadInkZoneProfile(const std::string& path) {
             name = CutSeparation(AttributeOf(separation, "Separation"));
             colour = ParseSrgb(AttributeOf(separation, "sRGB"));
             percentText = AttributeOf(separation, "mr:InkSweep");
+            // Standard JDF has no ductor: a separation without the maker's
+            // value leaves the unit's ductor as the press has it.
             zoneText = AttributeOf(separation, "ZoneSettingsX");
             log_.WriteText(EscapeMarkup(name) + " " + (transfer ? "1" : "0") + " " + EscapeMarkup(zoneText),
                            kLevel);
@@ -181,7 +229,9 @@ bool ProfileReader::ReadInkZoneProfile(const std::string& path) {
             if (colour)
                 row.colour = *colour;
             row.present = !name.empty() && !EqualsIgnoringCase(name, "DummyColor");
-            row.ductor = DuctorToPress(LeadingInteger(percentText));
+            row.ductorGiven = StartsWithInteger(percentText);
+            if (row.ductorGiven)
+                row.ductor = DuctorToPress(LeadingInteger(percentText));
             row.zoneCount = zoneCount;
             for (int k = 0; k < zoneCount; ++k)
                 row.keys[static_cast<std::size_t>(k)] =
@@ -194,7 +244,7 @@ bool ProfileReader::ReadInkZoneProfile(const std::string& path) {
 bool ProfileReader::ReadDuctorCycleProfile(const std::string& path) {
     log_.WriteText("load file DC", kLevel);
     Document doc;
-    std::unique_ptr<XmlNode> root = Load(path, true, doc); // doc points into it
+    std::unique_ptr<XmlNode> root = Load(path, true, doc, "Separation"); // doc points into it
     if (!root)
         return false;
     for (const UnitPlace& place : Places()) {
@@ -208,7 +258,7 @@ bool ProfileReader::ReadDuctorCycleProfile(const std::string& path) {
 bool ProfileReader::ReadCurrentJob(const std::string& path) {
     log_.WriteText("load file cd", kLevel);
     Document doc;
-    std::unique_ptr<XmlNode> root = Load(path, false, doc);
+    std::unique_ptr<XmlNode> root = Load(path, false, doc, "ZoneSettingsX");
     if (!root)
         return false;
     TakePreviews(*root);

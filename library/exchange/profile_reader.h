@@ -3,6 +3,7 @@
 #include <memory>
 #include <mutex>
 #include <string>
+#include <string_view>
 #include <vector>
 
 namespace tsr {
@@ -23,6 +24,10 @@ public:
 
     ProfileReader(ExchangeFiles& files, Configuration& config, ActivityLog& log, UnitTable& table,
                   XmlDefaults& xml);
+
+    // A reader for a look at a file leaves it where it is; the watcher's
+    // reader deletes each request file it has parsed.
+    void KeepRequestFiles(bool keep) { keepRequestFiles_ = keep; }
 
     bool ReadInkZoneProfile(const std::string& path);
     bool ReadDuctorCycleProfile(const std::string& path);
@@ -45,10 +50,12 @@ public:
 
 private:
     struct Document;
-    // Reads, parses, optionally deletes the file, and finds both sides; logs
-    // "path empty", "file empty", "load file err" or "no node front and back".
-    std::unique_ptr<XmlNode> Load(const std::string& path, bool deleteWhenParsed, Document& doc);
-    bool FindSides(const XmlNode& root, Document& doc);
+    // Reads, parses, optionally deletes the file, and finds both sides (a
+    // unit's element carries unitAttribute); logs "path empty", "file empty",
+    // "load file err" or "no node front and back".
+    std::unique_ptr<XmlNode> Load(const std::string& path, bool deleteWhenParsed, Document& doc,
+                                  std::string_view unitAttribute);
+    bool FindSides(const XmlNode& root, Document& doc, std::string_view unitAttribute);
     void TakePreviews(const XmlNode& root);
 
     ExchangeFiles& files_;
@@ -56,6 +63,7 @@ private:
     ActivityLog& log_;
     UnitTable& table_;
     XmlDefaults& xml_;
+    bool keepRequestFiles_ = false;
     mutable std::mutex previewGuard_;
     std::string frontPreview_;
     std::string backPreview_;

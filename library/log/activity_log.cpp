@@ -80,6 +80,12 @@ void ActivityLog::Close() {
 }
 
 void ActivityLog::Append(const std::string& body, int level) {
+    // The clock is read under the guard: a reading taken before it could
+    // reach the file after a later one, out of order or in the previous
+    // hour's file reopened.
+    std::lock_guard lock(guard_);
+    if (folder_.empty())
+        return; // no log folder yet (or an empty one configured): never the file system's root
     // one reading of the clock for the file name and the timestamp
     const std::tm now = clock_.LocalTime(clock_.Now());
     std::string entry = Format(now, "%Y-%m-%d %H:%M:%S");
@@ -89,9 +95,6 @@ void ActivityLog::Append(const std::string& body, int level) {
     entry += body;
     entry += "</span></BR>";
 
-    std::lock_guard lock(guard_);
-    if (folder_.empty())
-        return; // no log folder yet (or an empty one configured): never the file system's root
     const std::string name = folder_ + "/" + Format(now, "%Y%m%d%H") + "_log.html";
     if (::strcasecmp(name.c_str(), currentName_.c_str()) != 0)
         file_.reset();

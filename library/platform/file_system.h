@@ -20,6 +20,7 @@ public:
 struct DirEntry {
     std::string name;          // as stored on disk
     std::time_t lastWrite = 0; // seconds since the epoch
+    std::uint64_t size = 0;    // bytes
     bool isFolder = false;
 };
 
@@ -50,6 +51,9 @@ public:
     virtual bool MoveFile(const std::string& from, const std::string& to) = 0;
     // Copies a file, replacing the target.
     virtual bool CopyFile(const std::string& from, const std::string& to) = 0;
+    // Copies a file to a name not taken yet: false, and the target left as
+    // it is, when it exists. The copy appears whole or not at all.
+    virtual bool CopyFileAsNew(const std::string& from, const std::string& to) = 0;
 
     // The whole content, or nothing when the file is missing or unreadable.
     virtual std::optional<std::string> ReadFile(const std::string& path) const = 0;
@@ -62,7 +66,7 @@ public:
     virtual std::unique_ptr<AppendFile> OpenForAppend(const std::string& path) = 0;
 };
 
-// The POSIX implementation (platform/file_system_posix.cpp).
-std::unique_ptr<FileSystem> MakePosixFileSystem();
+// The file system of the machine (platform/file_system_posix.cpp or _win32.cpp).
+std::unique_ptr<FileSystem> MakeFileSystem();
 
 } // namespace tsr

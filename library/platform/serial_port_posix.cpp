@@ -90,7 +90,8 @@ bool SerialPort::Open(const std::string& device) {
         return false;
     }
     if (::flock(fd, LOCK_EX | LOCK_NB) != 0) {
-        impl_->lastError = errno;
+        // another program holds it: say so rather than "try again"
+        impl_->lastError = errno == EWOULDBLOCK ? EBUSY : errno;
         if (::isatty(fd))
             ::ioctl(fd, TIOCNXCL);
         ::close(fd);
@@ -156,6 +157,11 @@ bool SerialPort::Apply(const LineSettings& s) {
     }
     impl_->settings = t;
     return true;
+}
+
+bool SerialPort::SetQueueSizes(int bytes) {
+    // The tty driver sizes its own queues.
+    return IsOpen() && bytes > 0;
 }
 
 void SerialPort::Purge() {

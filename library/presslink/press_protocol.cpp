@@ -40,7 +40,7 @@ int LimitCount(int count) {
 
 PressProtocol::PressProtocol(SerialChannel& serial, ActivityLog& log, Configuration& config,
                              const EventSink& events, const Clock& clock)
-    : serial_(serial), log_(log), config_(config), events_(events), clock_(clock) {}
+    : serial_(serial), log_(log), config_(config), events_(events), clock_(clock), line_(clock, log) {}
 
 std::uint8_t PressProtocol::FrameChecksum(const std::uint8_t* bytes, int n) {
     unsigned sum = 0;
@@ -50,6 +50,15 @@ std::uint8_t PressProtocol::FrameChecksum(const std::uint8_t* bytes, int n) {
 }
 
 void PressProtocol::SendFrame(const std::uint8_t* bytes, int n) {
+    // The write drops what is waiting: after a wait that ran out, that is the
+    // late reply. One that has not come yet may still come before a later send.
+    const int late = lateUnit_.load();
+    if (late >= 0) {
+        if (clock_.MonotonicMs() - lateSinceMs_.load() > kCompletionTimeoutMs + kReplyTimeoutMs)
+            lateUnit_ = -1;
+        else if (serial_.BytesWaiting() > 0 && lateUnit_.exchange(-1) >= 0)
+            line_.Count(late, LineCounters::Late);
+    }
     std::string error;
     serial_.Write(bytes, n, error);
     log_.WriteBytes(bytes, n, 1);
@@ -67,6 +76,11 @@ bool PressProtocol::WaitForBytes() {
     return false;
 }
 
+void PressProtocol::WaitRanOut() {
+    lateSinceMs_ = clock_.MonotonicMs();
+    lateUnit_ = currentUnit_.load();
+}
+
 int PressProtocol::ReadRaw(std::uint8_t* buffer, int wanted, int timeoutMs) {
     if (!serial_.IsOpen()) {
         events_.Emit(0, kEventPortClosed, 0);
@@ -81,8 +95,10 @@ int PressProtocol::ReadRaw(std::uint8_t* buffer, int wanted, int timeoutMs) {
         if (waiting <= 0) {
             // The budget counts only waits that found nothing; arriving bytes
             // do not renew it.
-            if (!WaitForBytes() && --idlePolls <= 0)
+            if (!WaitForBytes() && --idlePolls <= 0) {
+                WaitRanOut();
                 return 0;
+            }
             continue;
         }
         int got = 0;
@@ -92,8 +108,10 @@ int PressProtocol::ReadRaw(std::uint8_t* buffer, int wanted, int timeoutMs) {
         if (got <= 0) {
             // Counted as waiting but unreadable: an empty poll all the same.
             clock_.SleepMs(kPollMs);
-            if (--idlePolls <= 0)
+            if (--idlePolls <= 0) {
+                WaitRanOut();
                 return 0;
+            }
             continue;
         }
         log_.WriteBytes(chunk.data(), got, 3);
@@ -126,8 +144,11 @@ int PressProtocol::Command(std::uint8_t opcode, int unit, int byte2, int dataLen
                            int kind, bool positionPause) {
     if (!serial_.IsOpen())
         return kResultPortNotOpen;
+    currentUnit_ = unit;
     int result = kResultNoReply;
     for (int attempt = 1; attempt <= kAttempts; ++attempt) {
+        if (attempt > 1)
+            line_.Count(unit, LineCounters::Retries);
         std::uint8_t frame[4];
         frame[0] = opcode;
         frame[1] = static_cast<std::uint8_t>(unit & 0xFF);
@@ -135,12 +156,18 @@ int PressProtocol::Command(std::uint8_t opcode, int unit, int byte2, int dataLen
         frame[3] = FrameChecksum(frame, 3);
         SendFrame(frame, 4);
         result = ReadReply(dataLength, data, kReplyTimeoutMs);
-        if (result == kResultOk)
+        line_.Count(unit, result == kResultOk      ? LineCounters::Answered
+                          : result == kResultNoReply ? LineCounters::Silent
+                                                     : LineCounters::Malformed);
+        if (result == kResultOk) {
+            line_.TransactionEnded(unit, true);
             return kResultOk;
+        }
         if (positionPause)
             clock_.SleepMs(kPositionRetryPauseMs);
         events_.Emit(unit, attempt, kind);
     }
+    line_.TransactionEnded(unit, false);
     return result;
 }
 
@@ -243,15 +270,21 @@ int PressProtocol::SwitchMode(int unit, bool normal) {
     frame[1] = static_cast<std::uint8_t>(unit & 0xFF);
     frame[2] = static_cast<std::uint8_t>(config_.KeysNumber() & 0xFF);
     frame[3] = FrameChecksum(frame, 3);
+    currentUnit_ = unit;
     bool secondStage = false;
     int budget = kModeWaits;
     for (int send = 1; send <= 2; ++send) {
         SendFrame(frame, 4);
         std::uint8_t answer[2];
         while (ReadRaw(answer, 2, kModeTimeoutMs) == 0) {
-            if (--budget <= 0)
+            line_.Count(unit, LineCounters::Silent);
+            if (--budget <= 0) {
+                line_.TransactionEnded(unit, false);
                 return kResultBadReply;
+            }
         }
+        const int expected = secondStage ? kModeSecondAnswer : kModeFirstAnswer;
+        line_.Count(unit, answer[0] == expected ? LineCounters::Answered : LineCounters::Malformed);
         if (!secondStage) {
             if (answer[0] == kModeFirstAnswer) {
                 secondStage = true;
@@ -261,10 +294,11 @@ int PressProtocol::SwitchMode(int unit, bool normal) {
             }
         } else {
             if (answer[0] == kModeSecondAnswer)
-                return kResultOk;
+                break;
             events_.Emit(unit, kModeWaits - budget, kKindDuctor);
         }
     }
+    line_.TransactionEnded(unit, true);
     return kResultOk;
 }
 

@@ -1,5 +1,8 @@
 #pragma once
+#include <atomic>
 #include <cstdint>
+
+#include "presslink/line_counters.h"
 
 namespace tsr {
 
@@ -65,6 +68,9 @@ public:
     // A command the console link does not offer: event (unit, 3, 0), result 1.
     int Unsupported(int unit);
 
+    // What the line did, per unit.
+    const LineCounters& Line() const { return line_; }
+
 private:
     // byte2 < 0 takes the low 8 bits of "KeysNumber", read for every frame.
     int Command(std::uint8_t opcode, int unit, int byte2, int dataLength, std::uint8_t* data, int kind,
@@ -81,6 +87,14 @@ private:
     Configuration& config_;
     const EventSink& events_;
     const Clock& clock_;
+    LineCounters line_;
+    // The unit of the transaction under way, and the unit whose last wait ran
+    // out (-1: none) with when it did: bytes the channel drops at a send soon
+    // after are that unit's late reply.
+    std::atomic<int> currentUnit_{-1};
+    std::atomic<int> lateUnit_{-1};
+    std::atomic<std::int64_t> lateSinceMs_{0};
+    void WaitRanOut();
 };
 
 } // namespace tsr

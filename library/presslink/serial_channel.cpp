@@ -5,8 +5,6 @@
 #include <cctype>
 #include <cstdarg>
 #include <cstdio>
-#include <cstdlib>
-#include <sys/stat.h>
 
 namespace tsr {
 
@@ -50,9 +48,12 @@ int ComNumber(const std::string& name) {
     return n;
 }
 
-bool EntryExists(const std::string& path) {
-    struct stat st {};
-    return ::lstat(path.c_str(), &st) == 0;
+// The system's message as the tail of a sentence: "Permission denied" -> "permission denied".
+std::string Reason(std::string text) {
+    if (text.size() > 1 && std::isupper(static_cast<unsigned char>(text[0])) &&
+        !std::isupper(static_cast<unsigned char>(text[1])))
+        text[0] = static_cast<char>(std::tolower(static_cast<unsigned char>(text[0])));
+    return text;
 }
 
 } // namespace
@@ -65,24 +66,10 @@ struct SerialChannel::State {
     int readTimeoutMs = kDefaultReadTimeoutMs;
     std::vector<std::uint8_t> received;
     int bytesWritten = 0;
+    std::string openFailure;
 
-    // COM n on this system: $TESSARO_SERIAL_DIR/COM<n>, else ports/COM<n>
-    // beside the configuration file when present, else /dev/ttyS<n-1>.
     std::string DevicePath(const std::string& name) const {
-        if (!name.empty() && name[0] == '/')
-            return name;
-        int n = ComNumber(name);
-        if (n <= 0)
-            return std::string();
-        const std::string com = "COM" + std::to_string(n);
-        if (const char* dir = std::getenv("TESSARO_SERIAL_DIR"))
-            return std::string(dir) + "/" + com;
-        if (!linkFolder.empty()) {
-            std::string link = linkFolder + "/ports/" + com;
-            if (EntryExists(link))
-                return link;
-        }
-        return "/dev/ttyS" + std::to_string(n - 1);
+        return SerialDevicePath(name, ComNumber(name), linkFolder);
     }
 };
 
@@ -115,17 +102,20 @@ bool SerialChannel::Open(const std::string& name, int baud, const std::string& p
         c = static_cast<char>(std::toupper(static_cast<unsigned char>(c)));
     s.portName = name;
     s.open = false;
+    s.openFailure.clear();
 
     const bool parityOk = upper == "N" || upper == "E" || upper == "O" || upper == "M" || upper == "S";
     if (name.empty() || upper.empty() || baud < 75 || dataBits < 6 || dataBits > 8 || stopBits < 1 ||
         stopBits > 2 || !parityOk) {
         error = Format("Fehlerhafter Parameter in ('%s',%d,%s,%d,%d)", name.c_str(), baud, upper.c_str(),
                        dataBits, stopBits);
+        s.openFailure = name + ": line settings not accepted";
         return false;
     }
 
     const std::string device = s.DevicePath(name);
     if (device.empty() || !s.port.Open(device)) {
+        s.openFailure = device.empty() ? name + ": no such port" : device + ": " + Reason(s.port.LastErrorText());
         error = Format(
             "Handle f\xFCr '%s' konnte nicht erzeugt werden !!!\nVermutlich ist der Port in Gebrauch !",
             name.c_str());
@@ -135,6 +125,7 @@ bool SerialChannel::Open(const std::string& name, int baud, const std::string& p
         error = Format("Status f\xFCr '%s' konnte nicht \xFC"
                        "bernommen werden !!!\n",
                        name.c_str());
+        s.openFailure = device + ": not a serial device (" + Reason(s.port.LastErrorText()) + ")";
         s.port.Close();
         return false;
     }
@@ -147,12 +138,13 @@ bool SerialChannel::Open(const std::string& name, int baud, const std::string& p
     line.dsr = dsr;
     if (!s.port.Apply(line)) {
         error = Format("Device-Control Block f\xFCr '%s' konnte nicht verbunden werden !!!", name.c_str());
+        s.openFailure = device + ": line settings refused (" + Reason(s.port.LastErrorText()) + ")";
         s.port.Close();
         return false;
     }
-    // The driver's queues are sized by the system; the size asked for is
-    // well above the few hundred bytes a frame holds.
-    (void)queueSize;
+    // Where the system sizes the queues itself they are well above the few
+    // hundred bytes a frame holds.
+    s.port.SetQueueSizes(queueSize);
     s.port.Purge();
     s.readTimeoutMs = kDefaultReadTimeoutMs;
     s.open = true;
@@ -161,6 +153,10 @@ bool SerialChannel::Open(const std::string& name, int baud, const std::string& p
     line.baud = baud;
     s.port.Apply(line);
     return true;
+}
+
+std::string SerialChannel::OpenFailure() const {
+    return state_->openFailure;
 }
 
 void SerialChannel::Close() {

@@ -24,6 +24,9 @@ public:
 
     bool Open(const std::string& name, int baud, const std::string& parity, int dataBits, int stopBits, bool cts,
               bool dsr, int queueSize, std::string& error);
+    // Why the last Open failed, for a person: the device and the system's
+    // reason ("/dev/ttyUSB0: permission denied"); empty after an Open that worked.
+    std::string OpenFailure() const;
     void Close();
     bool IsOpen() const;
     // Bytes waiting in the driver's receive queue; -1 when closed or on failure.

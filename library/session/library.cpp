@@ -12,7 +12,7 @@ Library& Library::Instance() {
 }
 
 Library::Library()
-    : fs_(MakePosixFileSystem()), config_(*fs_), log_(clock_, *fs_),
+    : fs_(MakeFileSystem()), config_(*fs_), log_(clock_, *fs_),
       protocol_(serial_, log_, config_, events_, clock_),
       setting_(protocol_, config_, log_, events_, units_, pressLock_),
       control_(protocol_, config_, log_, events_, pressLock_),
@@ -60,16 +60,27 @@ std::int32_t Library::Init(std::int32_t hostWindow, const std::string& configPat
     events_.SetCallback(callback);
     reserved_ = reserved;
 
-    EmptyIncomingFolders();
+    watcher_.EmptyIncomingFolders();
 
     // ports/COM<n> beside the configuration file may name the device.
     const std::string configFolder = std::filesystem::path(configPath).parent_path().string();
     serial_.SetLinkFolder(configFolder.empty() && !configPath.empty() ? "." : configFolder);
     std::string error; // the channel's texts are not passed on
-    if (!serial_.Open(SerialChannel::PortName(config_.Com1()), 9600, "N", 8, 1, false, false, 8192, error))
+    const bool opened =
+        serial_.Open(SerialChannel::PortName(config_.Com1()), 9600, "N", 8, 1, false, false, 8192, error);
+    {
+        std::lock_guard lock(sessionGuard_);
+        portFailure_ = opened ? std::string() : serial_.OpenFailure();
+    }
+    if (!opened)
         events_.Emit(0, TSR_EVENT_PORT_CLOSED, TSR_KIND_UNIT);
     log_.WriteText("open serial", 3);
     return 0;
+}
+
+std::string Library::PortFailure() const {
+    std::lock_guard lock(sessionGuard_);
+    return portFailure_;
 }
 
 std::int32_t Library::Destroy() {
@@ -82,15 +93,6 @@ void Library::ClosePort() {
     PressGuard press(pressLock_);
     // also lets go of a device that went away while open
     serial_.Close();
-}
-
-void Library::EmptyIncomingFolders() {
-    const std::string folders[] = {config_.PathCommands(), config_.PathLoopKeysRCV(),
-                                   config_.PathLoopScanRCV(), config_.PathPresetRCV()};
-    for (const std::string& folder : folders)
-        for (const DirEntry& entry : fs_->List(folder, "*.xml"))
-            if (!entry.isFolder)
-                fs_->DeleteFile(folder + "/" + entry.name);
 }
 
 } // namespace tsr

@@ -53,6 +53,9 @@ public:
     std::string ConfigPath() const;
     std::int32_t HostWindow() const { return hostWindow_; }
     std::int32_t Reserved() const { return reserved_; }
+    // Why the port did not open at the last TSR_Init ("/dev/ttyUSB0: permission
+    // denied"); empty when it opened.
+    std::string PortFailure() const;
 
     // TSR_Init and TSR_Destroy; the exports only shield them.
     std::int32_t Init(std::int32_t hostWindow, const std::string& configPath, TSR_EventCallback callback,
@@ -79,15 +82,21 @@ public:
         char pathLogs[256] = {};
         char pathCurrentJob[256] = {};
         char language[256] = {};
+        char portFailure[512] = {};
+        char lastAnswer[32] = {};
+        std::string presetDryRun; // a report of any length
     };
+    const char* ReturnLongText(std::string& buffer, std::string text) {
+        std::lock_guard lock(returnGuard_);
+        buffer = std::move(text);
+        return buffer.c_str();
+    }
     ReturnBuffers& Buffers() { return buffers_; }
 
 private:
     Library();
     ~Library();
 
-    // Deletes every *.xml file of the folders where the neighbours drop their files.
-    void EmptyIncomingFolders();
     // Press link: closes the port if it is open; press lock held.
     void ClosePort();
 
@@ -110,6 +119,7 @@ private:
 
     mutable std::mutex sessionGuard_;
     std::string configPath_;
+    std::string portFailure_;
     std::atomic<std::int32_t> hostWindow_{0};
     std::atomic<std::int32_t> reserved_{0};
 

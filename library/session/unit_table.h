@@ -19,6 +19,7 @@ struct UnitRecord {
     std::int32_t zoneCount = 0;
     std::array<std::int32_t, kMaxKeys> keys{};
     std::int32_t ductor = 0;
+    bool ductorGiven = true; // off: the last profile named no ductor for the unit; the press keeps its own
     std::int32_t ductorCycle = 0;
     bool present = false;
     bool transfer = true;

@@ -1,5 +1,6 @@
 #include <gtest/gtest.h>
 
+#include <map>
 #include <sys/stat.h>
 
 #include "exchange/exchange_files.h"
@@ -18,7 +19,7 @@ struct FilesFixture : ::testing::Test {
         log.SetFolder(temp / "logs");
     }
     TempFolder temp;
-    std::unique_ptr<FileSystem> fs = MakePosixFileSystem();
+    std::unique_ptr<FileSystem> fs = MakeFileSystem();
     FakeClock clock;
     ActivityLog log;
     ExchangeFiles files;
@@ -27,7 +28,7 @@ struct FilesFixture : ::testing::Test {
 TEST_F(FilesFixture, StatusMessageIsTheOneLineJmfText) {
     const std::string path = temp / "statusTessaro.xml";
     clock.Set(kNewYearsEve);
-    files.WriteStatusMessage(path, true);
+    files.WriteStatusMessage(path, true, kDefaultMeasurementNamespace);
     EXPECT_EQ(
         ReadText(path),
         "<?xml version=\"1.0\" encoding=\"utf-8\" ?> <JMF SenderID=\"Color Measurement System\" "
@@ -38,7 +39,7 @@ TEST_F(FilesFixture, StatusMessageIsTheOneLineJmfText) {
 
     // written again it replaces the first, and the stamp has no leading zeros
     clock.Set(1464339907); // 2016-05-27 09:05:07 UTC
-    files.WriteStatusMessage(path, false);
+    files.WriteStatusMessage(path, false, kDefaultMeasurementNamespace);
     const std::string second = ReadText(path);
     EXPECT_NE(second.find("Time=\"2016-05-27T9:5:7GMT\"> <qv:command Transfer=\"Not Transfered\" />"),
               std::string::npos);
@@ -51,18 +52,18 @@ TEST(StatusMessageText, UsesUtcWhateverTheLocalZone) {
     std::tm utc{};
     const std::time_t t = 1464359400; // 14:30:00 UTC
     gmtime_r(&t, &utc);
-    EXPECT_NE(ExchangeFiles::StatusMessageText(utc, true).find("Time=\"2016-05-27T14:30:0GMT\""),
+    EXPECT_NE(ExchangeFiles::StatusMessageText(utc, true, kDefaultMeasurementNamespace).find("Time=\"2016-05-27T14:30:0GMT\""),
               std::string::npos);
     // the real clock's UTC reading is used, not local time
     setenv("TZ", "Pacific/Kiritimati", 1);
     tzset();
     TempFolder temp;
-    auto fs = MakePosixFileSystem();
+    auto fs = MakeFileSystem();
     SystemClock clock;
     ActivityLog log(clock, *fs);
     ExchangeFiles files(*fs, clock, log);
     const std::time_t before = std::time(nullptr);
-    files.WriteStatusMessage(temp / "s.xml", true);
+    files.WriteStatusMessage(temp / "s.xml", true, kDefaultMeasurementNamespace);
     std::tm now{};
     gmtime_r(&before, &now);
     char hour[8];
@@ -120,22 +121,69 @@ TEST_F(FilesFixture, BackupCleanUpKeepsTheLastTenDays) {
     WriteText(source, "<JDF/>");
 
     clock.Set(kMay27At140311);
-    files.BackupExchangeFile("20160527_14:03:11job.xml", source, true);
+    EXPECT_EQ(files.BackupExchangeFile("20160527_140311job.xml", source, true),
+              "20160527_140311_20160527_140311job.xml");
 
     std::vector<std::string> names;
     for (const auto& e : fs::directory_iterator(logs))
         names.push_back(e.path().filename().string());
     std::sort(names.begin(), names.end());
     EXPECT_EQ(names, (std::vector<std::string>{"00000000_zero.xml", "2016051", "20160517_090000_x.xml",
-                                               "20160527_140311_20160527_14:03:11job.xml", "Memory",
+                                               "20160527_140311_20160527_140311job.xml", "Memory",
                                                "readme.txt", "x20160101.xml"}));
-    EXPECT_EQ(ReadText(logs / "20160527_140311_20160527_14:03:11job.xml"), "<JDF/>");
+    EXPECT_EQ(ReadText(logs / "20160527_140311_20160527_140311job.xml"), "<JDF/>");
 
     // without clean-up nothing old goes
     WriteText(logs / "20160101_000000_x.xml", "old");
     files.BackupExchangeFile("Synch.xml", source, false);
     EXPECT_TRUE(fs::exists(logs / "20160101_000000_x.xml"));
     EXPECT_TRUE(fs::exists(logs / "20160527_140311_Synch.xml"));
+}
+
+// Requests handled within one second each keep their own whole backup; a
+// name that is taken is never written over, and every later copy still
+// begins with its date.
+TEST_F(FilesFixture, BackupsWithinOneSecondAreAllKeptWhole) {
+    const fs::path logs = temp.Path() / "logs";
+    WriteText(logs / "20160527_140311_Scan.xml", "not ours"); // there before: kept as it is
+    std::map<std::string, std::string> expected{{"20160527_140311_Scan.xml", "not ours"}};
+    for (const char* role : {"job.xml", "newInkKeys.xml", "Synch.xml", "Scan.xml"})
+        for (int copy = 1; copy <= 3; ++copy) {
+            const std::string text = std::string("<JDF ID=\"") + role + std::to_string(copy) + "\">" +
+                                     std::string(std::size_t(2000) * copy, 'z') + "</JDF>";
+            const std::string source = temp / "request.xml";
+            WriteText(source, text);
+            const std::string name = files.BackupExchangeFile(role, source, copy == 2);
+            ASSERT_FALSE(name.empty()) << role << copy;
+            EXPECT_EQ(ExchangeFiles::DatePrefix(name), 20160527) << name;
+            EXPECT_TRUE(expected.emplace(name, text).second) << name << " given twice";
+        }
+    EXPECT_EQ(expected.count("20160527_140311_job-3.xml"), 1u);
+    EXPECT_EQ(expected.count("20160527_140311_Scan-4.xml"), 1u);
+    std::map<std::string, std::string> found;
+    for (const auto& e : fs::directory_iterator(logs))
+        found[e.path().filename().string()] = ReadText(e.path());
+    EXPECT_EQ(found, expected);
+}
+
+TEST_F(FilesFixture, BackupThatCannotBeMadeIsLoggedAndGivesNoName) {
+    EXPECT_EQ(files.BackupExchangeFile("job.xml", temp / "missing.xml", false), "");
+    bool logged = false;
+    for (const auto& e : fs::directory_iterator(temp.Path() / "logs"))
+        logged = logged || ReadText(e.path()).find("backup failed: 20160527_140311_job.xml") != std::string::npos;
+    EXPECT_TRUE(logged);
+}
+
+TEST(ExchangeFilesNames, BackupNamesAreLegalWindowsNames) {
+    std::tm t{};
+    const std::time_t at = kMay27At140311;
+    gmtime_r(&at, &t);
+    EXPECT_EQ(ExchangeFiles::BackupName(t, "20160527_14:03:11job.xml"), "20160527_140311_20160527_140311job.xml");
+    EXPECT_EQ(ExchangeFiles::BackupName(t, "a<b>c\"d/e\\f|g?h*i\x01.xml."),
+              "20160527_140311_a_b_c_d_e_f_g_h_i_.xml_");
+    EXPECT_EQ(ExchangeFiles::NumberedName("x.xml", 1), "x.xml");
+    EXPECT_EQ(ExchangeFiles::NumberedName("x.xml", 12), "x-12.xml");
+    EXPECT_EQ(ExchangeFiles::NumberedName("noext", 2), "noext-2");
 }
 
 TEST(ExchangeFilesNames, DatePrefixAndCutOff) {

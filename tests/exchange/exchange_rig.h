@@ -1,5 +1,6 @@
 #pragma once
 #include <algorithm>
+#include <atomic>
 #include <chrono>
 #include <filesystem>
 #include <map>
@@ -86,6 +87,25 @@ private:
     int fd_;
 };
 
+// The machine's clock, whose seconds a test can stop (several requests
+// handled "within one second"); waits and sleeps stay real.
+class RigClock final : public Clock {
+public:
+    void Freeze(std::time_t at) { frozen_ = at; }
+    std::time_t Now() const override {
+        const std::time_t at = frozen_;
+        return at != 0 ? at : real_.Now();
+    }
+    std::tm LocalTime(std::time_t t) const override { return real_.LocalTime(t); }
+    std::tm UtcTime(std::time_t t) const override { return real_.UtcTime(t); }
+    std::int64_t MonotonicMs() const override { return real_.MonotonicMs(); }
+    void SleepMs(int ms) const override { real_.SleepMs(ms); }
+
+private:
+    SystemClock real_;
+    std::atomic<std::time_t> frozen_{0};
+};
+
 struct RigSettings {
     int units = 4;
     int keys = 24;
@@ -94,6 +114,7 @@ struct RigSettings {
     bool presetActive = true;
     bool withConsole = true;
     int consoleMovementMs = 5;
+    bool pollFolders = false; // every folder polled as a network share is
 };
 
 // Every object the watcher works with, over real folders in a temporary
@@ -114,7 +135,8 @@ struct ExchangeRig {
                      "\r\nPathCurrentJob=" + Folder("current") + "\r\nUnitNumber=" + std::to_string(s.units) +
                      "\r\nKeysNumber=" + std::to_string(s.keys) + "\r\nPerfector=" +
                      std::to_string(s.perfector) + "\r\nDuctorCycle=" + std::to_string(s.ductorCycle) +
-                     "\r\nPresetActive=" + (s.presetActive ? "1" : "0") + "\r\n");
+                     "\r\nPresetActive=" + (s.presetActive ? "1" : "0") + "\r\n[EXCHANGE]\r\nPollFolders=" +
+                     (s.pollFolders ? "1" : "0") + "\r\n");
         config.Load(ini);
         log.SetFolder(Folder("logs"));
         EventRecord::Instance().Take();
@@ -172,8 +194,8 @@ struct ExchangeRig {
     Settings settings;
     TempFolder temp;
     std::string ini;
-    std::unique_ptr<FileSystem> files = MakePosixFileSystem();
-    SystemClock clock;
+    std::unique_ptr<FileSystem> files = MakeFileSystem();
+    RigClock clock;
     Configuration config{*files};
     ActivityLog log{clock, *files};
     UnitTable table;

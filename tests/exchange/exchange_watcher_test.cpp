@@ -108,7 +108,7 @@ TEST(ExchangeWatcher, PresetReachesThePressUnitByUnit) {
     EXPECT_NE(log.find(">tF<"), std::string::npos);
     std::vector<std::string> backups = rig.Names("logs");
     EXPECT_TRUE(std::any_of(backups.begin(), backups.end(), [](const std::string& n) {
-        return n.size() > 7 && n.compare(n.size() - 7, 7, "job.xml") == 0 && n.find(':') != std::string::npos;
+        return n.size() > 7 && n.compare(n.size() - 7, 7, "job.xml") == 0 && n.find(':') == std::string::npos;
     }));
 }
 
@@ -387,6 +387,182 @@ TEST(ExchangeWatcher, RequestStillBeingWrittenWaitsForItsProducer) {
     rig.watcher.Stop();
     EXPECT_EQ(rig.console->Unit(1).position, sim::Position::Working);
     EXPECT_EQ(rig.table.Get(0).separation, "Black");
+}
+
+// Standard JDF presets carry no ductor: such a separation leaves its unit's
+// ductor as it is on the press; keys, cycle and working position still go.
+TEST(ExchangeWatcher, SeparationWithoutInkSweepLeavesTheDuctorAlone) {
+    ExchangeRig rig(Press(3));
+    for (int u = 1; u <= 4; ++u) {
+        sim::UnitState state = rig.console->Unit(u);
+        state.ductor = 77;
+        rig.console->SetUnit(u, state);
+    }
+    std::string job = kJob;
+    // Black keeps its 50 %, Cyan and both back units give none (one of them an empty value)
+    job.replace(job.find(" mr:InkSweep=\"100\""), 18, "");
+    job.replace(job.find(" mr:InkSweep=\"20\""), 17, " mr:InkSweep=\"\"");
+    job.replace(job.find(" mr:InkSweep=\"20\""), 17, "");
+    job.replace(job.find("UpdateUnit=\"FALSE\""), 18, "");
+    WriteText(rig.File("preset", "job_DC.xml"), kJobDC);
+    WriteText(rig.File("preset", "job.xml"), job);
+    rig.Switches(true, false);
+    rig.watcher.RunPass();
+
+    EXPECT_EQ(rig.console->Unit(1).ductor, 128); // given: 50 %
+    const std::vector<Event> events = EventRecord::Instance().Take();
+    EXPECT_TRUE(HasEvent(events, {1, 4, 2}));
+    for (int u = 2; u <= 4; ++u) {
+        const sim::UnitState unit = rig.console->Unit(u);
+        EXPECT_EQ(unit.ductor, 77) << u;
+        EXPECT_EQ(unit.ductorExecutions, 0) << u;
+        EXPECT_EQ(unit.position, sim::Position::Working) << u;
+        EXPECT_TRUE(HasEvent(events, {u, 4, 1})) << u;
+        EXPECT_TRUE(HasEvent(events, {u, 4, 3})) << u;
+        EXPECT_FALSE(HasEvent(events, {u, 0, 2})) << u;
+    }
+    EXPECT_EQ(rig.console->Unit(2).keys[0], 64);
+    EXPECT_EQ(rig.console->Unit(2).ductorCycle, 6);
+    const std::string log = rig.LogText();
+    for (int u = 1; u <= 4; ++u) {
+        const std::string line = ">no ductor given u" + std::to_string(u) + ", ductor left as set<";
+        const std::size_t at = log.find(line);
+        EXPECT_EQ(at != std::string::npos, u != 1) << u;
+        if (at != std::string::npos) {
+            EXPECT_EQ(log.find(line, at + 1), std::string::npos) << "logged twice: " << u;
+        }
+    }
+}
+
+// A companion whose writer never lets go must not stop every preset: the
+// job waits about 2 s, saying so once, then goes without its cycles.
+TEST(ExchangeWatcher, CompanionHeldOpenDelaysTheJobBoundedAndSaysSo) {
+    ExchangeRig rig(Press(3));
+    OpenWriter companion(rig.File("preset", "job_DC.xml"));
+    companion.Write(std::string(kJobDC).substr(0, 40));
+    WriteText(rig.File("preset", "job.xml"), kJob);
+    rig.Switches(true, false);
+    rig.watcher.Start();
+    const auto end = std::chrono::steady_clock::now() + std::chrono::seconds(15);
+    while (fs::exists(rig.File("preset", "job.xml")) && std::chrono::steady_clock::now() < end)
+        std::this_thread::sleep_for(std::chrono::milliseconds(10));
+    ASSERT_TRUE(rig.WaitPasses(2));
+    rig.watcher.Stop();
+
+    EXPECT_FALSE(fs::exists(rig.File("preset", "job.xml")));
+    EXPECT_TRUE(fs::exists(rig.File("preset", "job_DC.xml"))); // still its writer's
+    EXPECT_EQ(rig.console->Unit(1).position, sim::Position::Working);
+    EXPECT_EQ(rig.console->Unit(1).keys[1], 128);
+    const std::string log = rig.LogText();
+    const std::string waits = ">job_DC.xml still being written, job waits up to 2 s<";
+    const std::size_t wait = log.find(waits);
+    ASSERT_NE(wait, std::string::npos) << log;
+    EXPECT_EQ(log.find(waits, wait + 1), std::string::npos); // said once, not at every pass
+    const std::size_t gaveUp = log.find(">job_DC.xml still being written after 2 s, job applied without its cycles<");
+    ASSERT_NE(gaveUp, std::string::npos);
+    const std::size_t cycles = log.find(">load file DC<", gaveUp);
+    ASSERT_NE(cycles, std::string::npos);
+    EXPECT_NE(log.find(">file empty<", cycles), std::string::npos);
+    EXPECT_LT(wait, gaveUp);
+}
+
+// The companion its job went without is dropped once its writer lets go,
+// with a backup, so that it cannot give its cycles to the next job.
+TEST(ExchangeWatcher, CompanionFinishedAfterItsJobIsDroppedWithABackup) {
+    ExchangeRig rig(Press(3));
+    rig.Switches(true, false);
+    {
+        OpenWriter companion(rig.File("preset", "job_DC.xml"));
+        companion.Write(kJobDC);
+        WriteText(rig.File("preset", "job.xml"), kJob);
+        const auto end = std::chrono::steady_clock::now() + std::chrono::seconds(15);
+        while (fs::exists(rig.File("preset", "job.xml")) && std::chrono::steady_clock::now() < end) {
+            rig.watcher.RunPass();
+            std::this_thread::sleep_for(std::chrono::milliseconds(20));
+        }
+        ASSERT_FALSE(fs::exists(rig.File("preset", "job.xml")));
+        rig.watcher.RunPass();
+        EXPECT_TRUE(fs::exists(rig.File("preset", "job_DC.xml"))); // its writer still has it
+    }
+    rig.watcher.RunPass();
+    EXPECT_FALSE(fs::exists(rig.File("preset", "job_DC.xml")));
+    std::vector<std::string> kept;
+    for (const std::string& name : rig.Names("logs"))
+        if (name.find("job_DC.xml") != std::string::npos)
+            kept.push_back(ReadText(rig.File("logs", name)));
+    EXPECT_EQ(kept, std::vector<std::string>{kJobDC});
+    EXPECT_NE(rig.LogText().find(">job_DC.xml finished after its job, dropped, backup "), std::string::npos);
+
+    // the next job's own companion, dropped before it, is its job's again
+    WriteText(rig.File("preset", "job_DC.xml"), kJobDC);
+    rig.watcher.RunPass();
+    EXPECT_TRUE(fs::exists(rig.File("preset", "job_DC.xml")));
+}
+
+// Appends text to path in pieces, opening and closing the file for each, as
+// a copy from another machine over a share looks locally.
+void AppendInPieces(const std::string& path, const std::string& text, int pieces, int pauseMs) {
+    const std::size_t step = (text.size() + static_cast<std::size_t>(pieces) - 1) / static_cast<std::size_t>(pieces);
+    for (std::size_t at = 0; at < text.size(); at += step) {
+        const int fd = ::open(path.c_str(), O_WRONLY | O_CREAT | O_APPEND, 0644);
+        ASSERT_GE(fd, 0);
+        const std::string piece = text.substr(at, step);
+        ASSERT_EQ(::write(fd, piece.data(), piece.size()), static_cast<ssize_t>(piece.size()));
+        ::close(fd);
+        std::this_thread::sleep_for(std::chrono::milliseconds(pauseMs));
+    }
+}
+
+struct SettleCase {
+    const char* name;
+    const char* folder;
+    const char* file;
+    const char* backupRole;
+};
+
+class PolledShare : public ::testing::TestWithParam<SettleCase> {};
+
+// A request another machine copies in pieces is open in no local process; on
+// a polled folder it is taken only once it has stopped changing.
+TEST_P(PolledShare, RequestCopiedInPiecesIsTakenWhole) {
+    const SettleCase& c = GetParam();
+    ExchangeRig::Settings settings = Press();
+    settings.pollFolders = true;
+    ExchangeRig rig(settings);
+    rig.Switches(true, true);
+    rig.watcher.Start();
+    ASSERT_TRUE(rig.WaitPasses(2));
+    const std::string path = rig.File(c.folder, c.file);
+    AppendInPieces(path, kJob, 8, 60);
+    const auto end = std::chrono::steady_clock::now() + std::chrono::seconds(15);
+    while (fs::exists(path) && std::chrono::steady_clock::now() < end)
+        std::this_thread::sleep_for(std::chrono::milliseconds(5));
+    ASSERT_TRUE(rig.WaitPasses(2));
+    rig.watcher.Stop();
+
+    EXPECT_FALSE(fs::exists(path));
+    const std::string log = rig.LogText();
+    EXPECT_EQ(log.find(">load file err<"), std::string::npos) << log;
+    EXPECT_EQ(rig.table.Get(0).separation, "Black");
+    EXPECT_EQ(rig.console->Unit(1).position, sim::Position::Working);
+    std::vector<std::string> backups;
+    for (const std::string& name : rig.Names("logs"))
+        if (name.find(c.backupRole) != std::string::npos)
+            backups.push_back(ReadText(rig.File("logs", name)));
+    EXPECT_EQ(backups, std::vector<std::string>{kJob});
+}
+
+INSTANTIATE_TEST_SUITE_P(Cases, PolledShare,
+                         ::testing::Values(SettleCase{"preset", "preset", "job.xml", "job.xml"},
+                                           SettleCase{"correctedKeys", "keysIn", "NewInkKeys.xml",
+                                                      "newInkKeys.xml"}),
+                         [](const ::testing::TestParamInfo<SettleCase>& p) { return p.param.name; });
+
+TEST(ExchangeWatcher, LocalFoldersAreNoShares) {
+    TempFolder temp;
+    EXPECT_FALSE(FolderNotifier::OnNetworkShare(temp.Path().string()));
+    EXPECT_FALSE(FolderNotifier::OnNetworkShare((temp.Path() / "missing").string()));
+    EXPECT_FALSE(FolderNotifier::OnNetworkShare(""));
 }
 
 TEST(ExchangeWatcher, StopsPromptlyAndSwitchesTakeEffectOnTheNextPass) {

@@ -157,7 +157,7 @@ TEST(ExchangeSafety, KilledWriterLeavesEveryOutgoingFileWhole) {
                 row.ductorCycle = i % 4;
                 rig.table.Set(0, row);
                 keyWriter.WriteInkKeys();
-                files.WriteStatusMessage(status, i % 2 == 0);
+                files.WriteStatusMessage(status, i % 2 == 0, kDefaultMeasurementNamespace);
             }
         }
         std::this_thread::sleep_for(

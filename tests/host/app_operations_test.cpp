@@ -78,6 +78,7 @@ TEST(StartSequence, DeliversEverythingInOrderAndReadsTheUnitsBack) {
     // The library was started with the configuration file of the storage folder.
     EXPECT_NE(ReadText(rig.IniPath()).find("Timer=30"), std::string::npos);
     EXPECT_EQ(rig.LogStarting("init"), Texts{"init"});
+    EXPECT_EQ(rig.LogStarting("tessaro "), Texts{"tessaro " TSR_VERSION_TEXT}); // which program wrote the log
 
     // The read-back began after the memory list and goes on after startApp returned.
     ASSERT_TRUE(rig.RunCompletions(1));
@@ -99,6 +100,7 @@ TEST(StartSequence, DeliversEverythingInOrderAndReadsTheUnitsBack) {
     ExpectStartSequence(rig, true);
     ASSERT_TRUE(rig.RunCompletions(1));
     EXPECT_EQ(rig.LogStarting("init"), (Texts{"init", "init"}));
+    EXPECT_EQ(rig.LogStarting("tessaro ").size(), 2u);
     EXPECT_EQ(rig.Commands(), expected);
 }
 

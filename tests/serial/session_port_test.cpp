@@ -1,6 +1,7 @@
 #include "presslink/serial_channel.h"
 #include "simulated_console.h"
 #include "tessaro.h"
+#include "tessarox.h"
 
 #include <gtest/gtest.h>
 
@@ -97,6 +98,40 @@ TEST_F(SessionPortTest, PortWithoutDeviceRaisesPortClosed) {
     ::setenv("TESSARO_SERIAL_DIR", (folder / "ports").c_str(), 1);
     EXPECT_EQ(TSR_Init(0, config.c_str(), OnEvent, 0), 0);
     EXPECT_EQ(TakeEvents(), (std::vector<Event>{{0, 10, 0}}));
+    ::unsetenv("TESSARO_SERIAL_DIR");
+}
+
+// What the host's banner names when the port does not open: the device and the system's reason.
+TEST_F(SessionPortTest, PortFailureNamesTheDeviceAndTheReason) {
+    const fs::path links = folder / "ports";
+    fs::create_directories(links);
+    std::ofstream(links / "COM3") << "not a device";
+    tsr::SerialChannel holder; // another program holding the console's port
+    std::string error;
+    struct Case {
+        int port;
+        std::string expected; // empty: the port opens
+        bool held;
+    } cases[] = {
+        {1, "", false},
+        {2, (links / "COM2").string() + ": no such file or directory", false},
+        {3, (links / "COM3").string() + ": not a serial device (inappropriate ioctl for device)", false},
+        {1, (links / "COM1").string() + ": device or resource busy", true},
+    };
+    ::setenv("TESSARO_SERIAL_DIR", links.c_str(), 1);
+    for (const Case& c : cases) {
+        SCOPED_TRACE("COM" + std::to_string(c.port));
+        if (c.held) {
+            ASSERT_TRUE(holder.Open(console.DevicePath(), 9600, "N", 8, 1, false, false, 8192, error)) << error;
+        }
+        const std::string config = WriteConfig(c.port);
+        EXPECT_EQ(TSR_Init(0, config.c_str(), OnEvent, 0), 0);
+        EXPECT_EQ(std::string(TSRX_GetPortFailure()), c.expected);
+        EXPECT_EQ(TSRX_IsPortOpen(), c.expected.empty() ? 1 : 0);
+        EXPECT_EQ(TakeEvents().empty(), c.expected.empty());
+        TSR_Destroy();
+        holder.Close();
+    }
     ::unsetenv("TESSARO_SERIAL_DIR");
 }
 

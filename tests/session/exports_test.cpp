@@ -9,15 +9,28 @@
 
 namespace {
 
-std::set<std::string> DeclaredExports() {
-    std::ifstream in(TSR_HEADER_FILE);
+// Every function a header declares with TSR_API ... TSR_CALL, whatever its prefix.
+std::set<std::string> DeclaredIn(const char* headerFile) {
+    std::ifstream in(headerFile);
     std::stringstream text;
     text << in.rdbuf();
     const std::string header = text.str();
-    const std::regex declaration(R"(TSR_API\s+[^;]*?TSR_CALL\s+(TSR_\w+)\s*\()");
+    const std::regex declaration(R"(TSR_API\s+[^;]*?TSR_CALL\s+(\w+)\s*\()");
     std::set<std::string> names;
     for (std::sregex_iterator it(header.begin(), header.end(), declaration), end; it != end; ++it)
         names.insert((*it)[1]);
+    return names;
+}
+
+bool HasPrefix(const std::string& name, const std::string& prefix) {
+    return name.rfind(prefix, 0) == 0;
+}
+
+// The specified interface (tessaro.h) and the service additions (tessarox.h).
+std::set<std::string> DeclaredExports() {
+    std::set<std::string> names = DeclaredIn(TSR_HEADER_FILE);
+    for (const std::string& name : DeclaredIn(TSR_SERVICE_HEADER_FILE))
+        names.insert(name);
     return names;
 }
 
@@ -63,7 +76,17 @@ std::string Listed(const std::set<std::string>& names) {
 }
 
 TEST(Exports, HeaderDeclaresAllSeventySevenExports) {
-    EXPECT_EQ(DeclaredExports().size(), 77u);
+    const std::set<std::string> declared = DeclaredIn(TSR_HEADER_FILE);
+    EXPECT_EQ(declared.size(), 77u);
+    for (const std::string& name : declared)
+        EXPECT_TRUE(HasPrefix(name, "TSR_")) << name << " in tessaro.h";
+}
+
+TEST(Exports, ServiceAdditionsCarryTheirOwnPrefixOnly) {
+    const std::set<std::string> additions = DeclaredIn(TSR_SERVICE_HEADER_FILE);
+    EXPECT_FALSE(additions.empty());
+    for (const std::string& name : additions)
+        EXPECT_TRUE(HasPrefix(name, "TSRX_")) << name << " in tessarox.h";
 }
 
 TEST(Exports, LibraryExportsOnlyDeclaredFunctionsAndEveryOneNotPending) {

@@ -126,6 +126,7 @@ TEST_F(SessionTest, EmptyLogFolderCreatesNoMemoryFolderAtTheRoot) {
 }
 
 TEST_F(SessionTest, InitEmptiesTheIncomingFoldersOfXmlFilesOnly) {
+    fsys::create_directory("log");
     for (const char* folder : {"in/commands/sub.xml", "in/keys", "in/preset", "in/keyin", "in/scan"})
         fsys::create_directories(folder);
     for (const char* file : {"in/commands/a.xml", "in/commands/B.XML", "in/commands/keep.txt",
@@ -142,6 +143,13 @@ TEST_F(SessionTest, InitEmptiesTheIncomingFoldersOfXmlFilesOnly) {
     for (const char* kept : {"in/commands/keep.txt", "in/commands/sub.xml/inner.xml", "in/preset/job.txt",
                              "in/keyin/out.xml", "in/scan/scan.xml.part"})
         EXPECT_TRUE(fsys::exists(kept)) << kept;
+    // each dropped file first went into the log folder, under its role name
+    std::vector<std::string> backups;
+    for (const auto& e : fsys::directory_iterator("log"))
+        if (e.is_regular_file() && e.path().extension() != ".html")
+            backups.push_back(e.path().filename().string().substr(31));
+    std::sort(backups.begin(), backups.end());
+    EXPECT_EQ(backups, (std::vector<std::string>{"B.XML", "a.xml", "job.xml", "x.xml"}));
 }
 
 TEST_F(SessionTest, EmptyIncomingFolderTextTouchesNothing) {

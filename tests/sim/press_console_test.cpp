@@ -402,3 +402,47 @@ TEST(PressConsoleTest, LateAcknowledgementAfterANewerFrameIsOnlyAStrayReply) {
 }
 
 } // namespace
+
+namespace {
+
+// Faults that the program's command line sets: per unit, and every n-th reply.
+TEST(PressConsoleFaults, AUnitFaultHitsOnlyThatUnitsFrames) {
+    Line line;
+    Fault silent;
+    silent.kind = FaultKind::NoAnswer;
+    silent.unit = 2;
+    line.console.AddFault(kAnyFrame, silent, -1);
+    Fault late;
+    late.kind = FaultKind::Delay;
+    late.delayMs = 700;
+    late.unit = 3;
+    line.console.AddFault(kAnyFrame, late, -1);
+
+    const Bytes ductor{0x00, 0xFF, 0x00, 0xFF}; // ductor 0 and its check byte
+    EXPECT_EQ(line.Ask(Command(0x0A, 1)), ductor);
+    EXPECT_EQ(line.Ask(Command(0x0A, 2)), Bytes{});
+    EXPECT_EQ(line.After(2000), Bytes{});
+    EXPECT_EQ(line.Ask(Command(0x0A, 3)), Bytes{});
+    EXPECT_EQ(line.After(699), Bytes{});
+    EXPECT_EQ(line.After(1), ductor);
+    // A silent unit's settings never arrive: its command is not acknowledged.
+    EXPECT_EQ(line.Ask(Command(0x09, 2)), Bytes{});
+    EXPECT_EQ(line.Ask(ValueFrame({0x80})), Bytes{});
+    EXPECT_EQ(line.Ask(Command(0x03, 2)), Bytes{});
+    EXPECT_EQ(line.After(100), Bytes{});
+    EXPECT_EQ(line.console.Unit(2).ductor, 0);
+}
+
+TEST(PressConsoleFaults, EveryNthReplyCarriesAWrongLastByte) {
+    ConsoleConfig config;
+    config.badChecksumEvery = 2;
+    Line line(config);
+    const Bytes good{0x00, 0xFF, 0x00, 0xFF};
+    const Bytes bad{0x00, 0xFF, 0x00, 0x00};
+    EXPECT_EQ(line.Ask(Command(0x0A, 1)), good);
+    EXPECT_EQ(line.Ask(Command(0x0A, 1)), bad);
+    EXPECT_EQ(line.Ask(Command(0x0A, 1)), good);
+    EXPECT_EQ(line.Ask(Command(0x04, 1)), (Bytes{0x00, 0x00})); // a bare acknowledgement loses its FF
+}
+
+} // namespace

@@ -20,21 +20,21 @@ export function artefactFolder() {
   return folder;
 }
 
-// A fresh temporary folder, removed when the test ends, after the test's
-// hosts have ended (a host still running writes into its folders).
+// Hosts started and not yet ended.
+const runningHosts = new Set();
+
+// A fresh temporary folder, removed when the test ends. The test's hosts are
+// stopped first: a host still writing its log, trace or press state into the
+// folder would make the removal fail and leave the host running.
 export function tempFolder(t, prefix = 'tsr-e2e-') {
   const folder = mkdtempSync(join(tmpdir(), prefix));
   t.after(async () => {
-    await stopHostsOf(t);
-    rmSync(folder, { recursive: true, force: true, maxRetries: 5 });
+    for (const host of [...runningHosts]) await host.stop('SIGTERM').catch(() => {});
+    rmSync(folder, { recursive: true, force: true, maxRetries: 5, retryDelay: 100 });
   });
   return folder;
 }
 
-const hostsOfTest = new WeakMap();
-async function stopHostsOf(t) {
-  for (const host of hostsOfTest.get(t) || []) await host.stop('SIGTERM').catch(() => {});
-}
 
 // Waits for a condition on the Node side; the machine may be slow, so waits are long.
 export async function until(what, condition, { timeout = 60000, interval = 50 } = {}) {
@@ -57,7 +57,8 @@ export class HostProcess {
       child.on('exit', (code, signal) => resolve({ code, signal }));
     });
     this.exited = null;
-    this.exit.then((result) => { this.exited = result; });
+    runningHosts.add(this);
+    this.exit.then((result) => { this.exited = result; runningHosts.delete(this); });
     let partial = '';
     child.stdout.setEncoding('utf8');
     child.stdout.on('data', (chunk) => {
@@ -129,7 +130,6 @@ export async function startHost(t, args, { env = {}, cwd = tempFolder(t, 'tsr-cw
     stdio: ['ignore', 'pipe', 'pipe'],
   });
   const host = new HostProcess(child);
-  hostsOfTest.set(t, [...(hostsOfTest.get(t) || []), host]);
   // A host that does not end on SIGTERM is killed, and the test fails.
   t.after(() => host.stop('SIGTERM'));
   await host.address();
