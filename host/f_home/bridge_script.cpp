@@ -123,12 +123,13 @@ const char* const kScript = R"JS((function () {
     if (picker) closePicker(null);
     var host = document.createElement('tsr-folder-picker');
     var shadow = host.attachShadow({mode: 'open'});
+    // A modal dialog of its own: it goes above the page's own modal dialogs
+    // (the settings dialog the "Browse…" buttons are in) and makes them inert.
     shadow.innerHTML =
-      '<style>:host{all:initial;position:fixed;inset:0;z-index:2147483647;display:block}' +
-      '.back{position:fixed;inset:0;background:rgba(0,0,0,.45);display:flex;align-items:center;justify-content:center;' +
-      'font:14px/1.4 system-ui,sans-serif;color:#111}' +
-      '.box{background:#fff;border-radius:6px;box-shadow:0 4px 24px rgba(0,0,0,.4);width:min(560px,92vw);' +
-      'max-height:80vh;display:flex;flex-direction:column;padding:16px;box-sizing:border-box}' +
+      '<style>:host{all:initial}' +
+      'dialog{font:14px/1.4 system-ui,sans-serif;color:#111;background:#fff;border:0;border-radius:6px;' +
+      'box-shadow:0 4px 24px rgba(0,0,0,.4);width:min(560px,92vw);max-height:80vh;padding:16px;box-sizing:border-box}' +
+      'dialog[open]{display:flex;flex-direction:column}dialog::backdrop{background:rgba(0,0,0,.45)}' +
       'h2{font-size:18px;margin:0 0 8px}.path{font-family:monospace;word-break:break-all;margin:0 0 8px}' +
       'ul{list-style:none;margin:0;padding:0;overflow:auto;flex:1;border:1px solid #767676;min-height:120px}' +
       'li button{display:block;width:100%;text-align:left;background:#fff;color:#111;border:0;padding:6px 8px;font:inherit}' +
@@ -137,12 +138,12 @@ const char* const kScript = R"JS((function () {
       '.row button{font:inherit;padding:6px 14px;border:1px solid #444;border-radius:4px;background:#f2f2f2;color:#111}' +
       '.row button.main{background:#0b57d0;color:#fff;border-color:#0b57d0}' +
       '.row button:focus{outline:2px solid #111;outline-offset:2px}</style>' +
-      '<div class="back"><div class="box" role="dialog" aria-modal="true" aria-labelledby="title">' +
+      '<dialog id="picker" aria-labelledby="title">' +
       '<h2 id="title">Choose a folder</h2><p class="path" id="path" aria-live="polite"></p>' +
       '<ul id="folders" aria-label="Folders"></ul><p class="error" id="error" role="alert"></p>' +
       '<div class="row"><button type="button" id="up">Up one level</button>' +
       '<button type="button" id="cancel">Cancel</button>' +
-      '<button type="button" id="choose" class="main">Choose this folder</button></div></div></div>';
+      '<button type="button" id="choose" class="main">Choose this folder</button></div></dialog>';
     var state = {id: id, host: host, shadow: shadow, path: '', parent: '', returnFocus: document.activeElement};
     picker = state;
     function $(name) { return shadow.getElementById(name); }
@@ -173,6 +174,7 @@ const char* const kScript = R"JS((function () {
     $('up').addEventListener('click', function () { if (state.parent) show(state.parent); });
     $('cancel').addEventListener('click', function () { closePicker(null); });
     $('choose').addEventListener('click', function () { closePicker(state.path); });
+    $('picker').addEventListener('cancel', function (e) { e.preventDefault(); closePicker(null); });
     shadow.addEventListener('keydown', function (e) {
       if (e.key === 'Escape') { e.preventDefault(); closePicker(null); return; }
       if (e.key !== 'Tab') return;
@@ -184,6 +186,7 @@ const char* const kScript = R"JS((function () {
       else if (!e.shiftKey && at === all.length - 1) { e.preventDefault(); all[0].focus(); }
     });
     (document.body || root).appendChild(host);
+    $('picker').showModal();
     show(start);
   }
 

@@ -2,12 +2,14 @@
 // from the page under the call rules, page calls over the stream, the
 // host's window-level handling of console messages, keys and the context menu.
 import assert from 'node:assert/strict';
-import { mkdirSync } from 'node:fs';
+import { mkdirSync, readFileSync, writeFileSync } from 'node:fs';
 import { join, resolve } from 'node:path';
 import { browserTest, gotoHost, startHost, tempFolder, until, waitShown } from './lib/host.mjs';
 
 const PAGE = process.env.TSR_TEST_PAGE && resolve(process.env.TSR_TEST_PAGE);
 if (!PAGE) throw new Error('TSR_TEST_PAGE must name the test page folder');
+// A page that knows only the contract (App, the five ids, startApp once loaded).
+const CONTRACT_PAGE = resolve(PAGE, '..', 'contract_page');
 
 // A host serving the test page, with storage in a fresh folder and no serial
 // port to be found (COM1 names an empty folder's entry), and a page on it.
@@ -222,4 +224,117 @@ browserTest('after a reload the page calls go to the new page', async (t) => {
   await second.evaluate(() => host.ExecuteJS('App.second(1)'));
   await waitCall(second, 'second');
   assert.deepEqual(await callsOf(page, 'second'), []);
+});
+
+// The contract page on a host of its own; start says how the page starts
+// ("load": in its load handler, "inline": from its last inline script,
+// "before-start": a console message, then startApp from the inline script).
+async function contractPage(t, { start = 'load', message = '', env = {}, storage = true, ini = null } = {}) {
+  const folder = tempFolder(t);
+  const ports = join(folder, 'no-ports');
+  mkdirSync(ports);
+  const args = ['--page-folder', CONTRACT_PAGE];
+  if (storage) {
+    mkdirSync(join(folder, 'storage'));
+    if (ini) writeFileSync(join(folder, 'storage', 'Tessaro.ini'), ini);
+    args.push('--storage', join(folder, 'storage'));
+  }
+  const host = await startHost(t, args, { env: { TESSARO_SERIAL_DIR: ports, ...env } });
+  const page = await t.openPage();
+  await page.addInitScript(([s, m]) => { sessionStorage.setItem('start', s); sessionStorage.setItem('message', m); },
+    [start, message]);
+  await gotoHost(page, host);
+  return { host, page, folder };
+}
+const contractCalls = (page, name) => page.evaluate((n) => window.calls.filter((c) => c[0] === n), name);
+async function waitContractCall(page, name, count = 1) {
+  await page.waitForFunction(([n, c]) => window.calls.filter((x) => x[0] === n).length >= c, [name, count],
+    { timeout: 60000 });
+  return contractCalls(page, name);
+}
+
+for (const start of ['load', 'inline']) {
+  browserTest(`a page that calls startApp from its ${start === 'load' ? 'load handler' : 'last inline script'} gets the whole start sequence`, async (t) => {
+    const { page } = await contractPage(t, { start });
+    const [[, settings]] = await waitContractCall(page, 'loadSettings');
+    assert.ok('units' in JSON.parse(settings));
+    await waitContractCall(page, 'loadLanguages');
+    const [[, units]] = await waitContractCall(page, 'loadUnits');
+    assert.equal(units, 4);
+    await waitContractCall(page, 'reloadDuctorCycles');
+    await page.waitForFunction(() => window.calls.filter((c) => c[0] === 'loadMemory' || c[0] === 'emptyMemory').length === 4,
+      null, { timeout: 60000 });
+    // The port cannot be opened here: the page hears of it at the end of the start.
+    await waitContractCall(page, 'showSerialError');
+    // The buttons were bound in the same sequence.
+    await waitShown(page);
+    await page.click('#set-working');
+    await waitContractCall(page, 'startUnits');
+  });
+}
+
+// A modal message while the page is inside startApp: the box waits in the
+// page, and the start goes on. The storage folder cannot be named (no HOME,
+// no XDG_CONFIG_HOME, no --storage) and a console message arrives as it starts.
+browserTest('no hang: message boxes asked for while the page is inside startApp come after it', async (t) => {
+  const { page } = await contractPage(t, { start: 'before-start', message: 'written as the page starts',
+    storage: false, env: { HOME: '', XDG_CONFIG_HOME: '' } });
+  page.allowDialogs = true;
+  await waitContractCall(page, 'loadUnits');
+  await waitContractCall(page, 'showSerialError');
+  await until('both boxes', () => page.dialogs.includes('Console: written as the page starts') &&
+    page.dialogs.some((d) => d.startsWith('Application data path could not be retrieved.')));
+});
+
+browserTest('unhandled promise rejections reach the host as console messages', async (t) => {
+  const { page } = await hostWithPage(t);
+  page.allowDialogs = true;
+  await page.evaluate(() => { Promise.reject(new Error('nobody caught this')); });
+  await until('the modal box', () => page.dialogs.includes('Console: Uncaught (in promise) Error: nobody caught this'));
+  page.errors = page.errors.filter((e) => e !== 'nobody caught this'); // the browser's own report of it
+});
+
+browserTest('the host\'s folder picker: keyboard, a confirmed folder reaches App.setSettingsFolder, cancel sends nothing, no axe findings', async (t) => {
+  const base = tempFolder(t);
+  for (const sub of ['in/a', 'in/b/deeper']) mkdirSync(join(base, sub), { recursive: true });
+  const { page } = await contractPage(t, { ini: `[GENERAL]\r\nPathPresetRCV=${join(base, 'in')}\r\n` });
+  await waitContractCall(page, 'loadUnits');
+  await waitShown(page);
+  // The page's own styles do not reach into the picker.
+  await page.addStyleTag({ content: 'button { display: none !important; } * { color: transparent !important; }' });
+  await page.evaluate(() => host.browseFolder('preset_input'));
+  const dialog = page.getByRole('dialog', { name: 'Choose a folder' });
+  await dialog.waitFor();
+  assert.equal(await page.locator('tsr-folder-picker #path').textContent(), join(base, 'in'));
+  const axeSource = readFileSync(new URL(import.meta.resolve('axe-core/axe.min.js')), 'utf8');
+  await page.addScriptTag({ content: axeSource });
+  const findings = await page.evaluate(async () => (await window.axe.run(document.querySelector('tsr-folder-picker')))
+    .violations.filter((v) => v.impact === 'serious' || v.impact === 'critical').map((v) => v.id));
+  assert.deepEqual(findings, []);
+  // Keyboard only: the first folder has the focus; Tab to the next, Enter opens it, Enter on the
+  // empty-handed focus (the choose button once "deeper" is opened) confirms.
+  await page.keyboard.press('Tab');
+  await page.keyboard.press('Enter');
+  await page.waitForFunction((p) => document.querySelector('tsr-folder-picker').shadowRoot
+    .getElementById('path').textContent === p, join(base, 'in', 'b'));
+  await page.keyboard.press('Enter');
+  await page.waitForFunction((p) => document.querySelector('tsr-folder-picker').shadowRoot
+    .getElementById('path').textContent === p, join(base, 'in', 'b', 'deeper'));
+  await page.keyboard.press('Enter');
+  const [[, target, folder]] = await waitContractCall(page, 'setSettingsFolder');
+  assert.deepEqual([target, folder], ['preset_input', join(base, 'in', 'b', 'deeper')]);
+  assert.equal(await page.locator('tsr-folder-picker').count(), 0);
+  // Cancel, by button and by Escape: nothing reaches the page.
+  for (const cancel of [() => page.getByRole('button', { name: 'Cancel' }).click(), () => page.keyboard.press('Escape')]) {
+    await page.evaluate(() => host.browseFolder('preset_input'));
+    await dialog.waitFor();
+    await page.getByRole('button', { name: 'Up one level' }).click();
+    await page.waitForFunction((p) => document.querySelector('tsr-folder-picker').shadowRoot
+      .getElementById('path').textContent === p, base);
+    await cancel();
+    await page.locator('tsr-folder-picker').waitFor({ state: 'detached' });
+  }
+  await page.evaluate(() => host.ExecuteJS('App.showPendingErrors()'));
+  await page.waitForFunction(() => window.calls.at(-1)[0] === 'showPendingErrors');
+  assert.equal((await contractCalls(page, 'setSettingsFolder')).length, 1);
 });
