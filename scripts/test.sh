@@ -7,6 +7,9 @@
 #   4. the library alone in Release, so the optimiser's warnings are seen;
 #   the Debian package of the normal build is unpacked into a temporary root
 #   and its programs started from there (after step 1).
+#   5. Windows: both DLLs cross-built with mingw-w64, the suites that run there
+#      under Wine (also the press link over a COM port that Wine maps to the
+#      simulated console's pseudo-terminal), the export tables of both DLLs.
 # Our own builds treat warnings as errors (TSR_WERROR); a build by anyone else does not.
 # A finding of a sanitizer fails the test that made it, and so this script.
 set -euo pipefail
@@ -56,3 +59,34 @@ cmake -S "$here" -B "$here/build-release" -G Ninja -DCMAKE_BUILD_TYPE=Release -D
       -DTSR_BUILD_BENCH=OFF -DTSR_BUILD_HOST=OFF -DTSR_BUILD_SOAK=OFF
 cmake --build "$here/build-release" -j "$jobs" --target tessaro
 echo "== build-release: build $((SECONDS - release_start)) s"
+
+echo "== Windows (mingw-w64, tests under Wine)"
+windows_start=$SECONDS
+export WINEPREFIX="$here/build-windows/wineprefix" WINEDEBUG=-all WINEDLLOVERRIDES="mscoree,mshtml="
+wine64=$(command -v wine64 || echo /usr/lib/wine/wine64)
+mkdir -p "$WINEPREFIX"
+# The Linux simulated console on a pseudo-terminal that Wine maps to COM5.
+sim_folder=$(mktemp -d)
+"$here/build/bin/tessaro-press-sim" --movement-ms 20 --quiet --link-folder "$sim_folder" >"$sim_folder/out" 2>&1 &
+sim_pid=$!
+stop_windows_stage() {
+  kill "$sim_pid" 2>/dev/null || true
+  wineserver -k >/dev/null 2>&1 || true
+  rm -rf "$sim_folder"
+}
+trap stop_windows_stage EXIT
+for _ in $(seq 50); do grep -q ' on /dev/' "$sim_folder/out" 2>/dev/null && break; sleep 0.1; done
+pty=$(grep -oE ' on /dev/[^ ]+' "$sim_folder/out" | head -1 | sed 's/^ on //')
+[ -n "$pty" ] || { echo "the simulated console did not start"; cat "$sim_folder/out"; exit 1; }
+"$wine64" reg add 'HKLM\Software\Wine\Ports' /v COM5 /t REG_SZ /d "$pty" /f >/dev/null
+wineserver -k || true
+wineserver -w
+# One Wine for the whole stage: without it every test program waits for Wine's services.
+wineserver -p
+"$wine64" cmd /c exit
+[ -e "$WINEPREFIX/dosdevices/com5" ] || ln -sfn "$pty" "$WINEPREFIX/dosdevices/com5"
+TSR_WERROR=ON TSR_WINDOWS_TESTS=ON TSR_WINDOWS_CMAKE_ARGS="-DTSR_WINE_COM_PORT=5" \
+  "$here/scripts/build-windows.sh" "$here/build-windows/out"
+windows_built=$SECONDS
+ctest --test-dir "$here/build-windows/win64" --output-on-failure --timeout 600 -j "$jobs" -L windows
+echo "== build-windows: build $((windows_built - windows_start)) s, tests $((SECONDS - windows_built)) s"

@@ -1,5 +1,6 @@
 // tessaro-press-sim: the simulated press console as a program, for the demo
 // and for service work without a press.
+#include "command_line.h"
 #include "simulated_console.h"
 
 #include <csignal>
@@ -29,14 +30,6 @@ void Usage(const char* program) {
                 program);
 }
 
-bool Number(const char* text, int low, int high, int& value) {
-    char* end = nullptr;
-    long v = std::strtol(text, &end, 10);
-    if (!text[0] || *end || v < low || v > high)
-        return false;
-    value = static_cast<int>(v);
-    return true;
-}
 
 // "3:700" -> unit 3, 700 ms.
 bool UnitAndMs(const char* text, int& unit, int& ms) {
@@ -44,7 +37,7 @@ bool UnitAndMs(const char* text, int& unit, int& ms) {
     if (!colon)
         return false;
     const std::string unitText(text, colon);
-    return Number(unitText.c_str(), 1, 255, unit) && Number(colon + 1, 0, 600000, ms);
+    return tsr::sim::ParseNumber(unitText.c_str(), 1, 255, unit) && tsr::sim::ParseNumber(colon + 1, 0, 600000, ms);
 }
 
 } // namespace
@@ -61,7 +54,7 @@ int main(int argc, char** argv) {
     for (int i = 1; i < argc; ++i) {
         const std::string arg = argv[i];
         auto next = [&](int low, int high, int& value) {
-            if (i + 1 >= argc || !Number(argv[++i], low, high, value)) {
+            if (i + 1 >= argc || !tsr::sim::ParseNumber(argv[++i], low, high, value)) {
                 std::fprintf(stderr, "%s: bad value for %s\n", argv[0], arg.c_str());
                 std::exit(2);
             }

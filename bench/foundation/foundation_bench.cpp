@@ -30,7 +30,7 @@ public:
 void LogText(benchmark::State& state) {
     Folder folder;
     tsr::SystemClock clock;
-    auto fs = tsr::MakePosixFileSystem();
+    auto fs = tsr::MakeFileSystem();
     tsr::ActivityLog log(clock, *fs);
     log.SetFolder(folder.path.string());
     for (auto _ : state)
@@ -42,7 +42,7 @@ BENCHMARK(LogText)->UseRealTime();
 void LogValues(benchmark::State& state) {
     Folder folder;
     tsr::SystemClock clock;
-    auto fs = tsr::MakePosixFileSystem();
+    auto fs = tsr::MakeFileSystem();
     tsr::ActivityLog log(clock, *fs);
     log.SetFolder(folder.path.string());
     std::int32_t keys[24];
@@ -55,7 +55,7 @@ void LogValues(benchmark::State& state) {
 BENCHMARK(LogValues)->UseRealTime();
 
 struct Config {
-    Config() : fs(tsr::MakePosixFileSystem()), config(*fs) {
+    Config() : fs(tsr::MakeFileSystem()), config(*fs) {
         config.Load((folder.path / "Tessaro.ini").string());
         config.SaveAll();
     }

@@ -70,7 +70,7 @@ const std::string& IniPath() {
 } // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
-    static std::unique_ptr<tsr::FileSystem> fs = tsr::MakePosixFileSystem();
+    static std::unique_ptr<tsr::FileSystem> fs = tsr::MakeFileSystem();
     const std::uint8_t* p = data;
     const std::uint8_t* end = data + size;
     const std::string section = Name(p, end);

@@ -81,7 +81,7 @@ int CheckedCommandFrames(const std::vector<std::vector<std::uint8_t>>& writes) {
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
     if (size < 4)
         return 0;
-    static std::unique_ptr<tsr::FileSystem> fs = tsr::MakePosixFileSystem();
+    static std::unique_ptr<tsr::FileSystem> fs = tsr::MakeFileSystem();
     tsr::fuzz::VirtualClock clock;
     tsr::Configuration config(*fs); // no file: setters change only the members
     const int keysNumber = data[2];

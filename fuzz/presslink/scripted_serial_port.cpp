@@ -155,6 +155,10 @@ bool SerialPort::Apply(const LineSettings&) {
     return impl_->line != nullptr;
 }
 
+bool SerialPort::SetQueueSizes(int) {
+    return IsOpen();
+}
+
 void SerialPort::Purge() {
     if (impl_->line != nullptr)
         impl_->line->Purge();

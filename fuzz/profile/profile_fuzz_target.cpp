@@ -58,7 +58,7 @@ void CheckParses(tsr::FileSystem& fs, tsr::XmlDefaults& xml, const std::string& 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
     if (size < 2)
         return 0;
-    static std::unique_ptr<tsr::FileSystem> fs = tsr::MakePosixFileSystem();
+    static std::unique_ptr<tsr::FileSystem> fs = tsr::MakeFileSystem();
     static tsr::SystemClock clock;
     static tsr::XmlDefaults xml;
     const std::string& folder = Folder();

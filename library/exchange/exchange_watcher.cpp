@@ -174,10 +174,12 @@ ExchangeWatcher::Found ExchangeWatcher::FindFile(const std::string& pattern) con
 void ExchangeWatcher::PresetHalf() {
     const std::string folder = config_.PathPresetRCV();
     Found job = FindFile(folder + "//job.xml");
-    if (!job.name.empty())
+    if (!job.name.empty()) {
         HandleJob(folder + "/" + job.name, Settled(folder, job));
-    else
+    } else {
         ForgetJob();
+        DropLateCompanion();
+    }
     jobTime_ = job.time;
     Pause();
     if (Stopping())
@@ -265,8 +267,10 @@ bool ExchangeWatcher::JobReady(const std::string& path, const std::string& cycle
         return false;
     }
     const bool cycleSettled = Settled(cyclePath); // asked at every pass, so that it can settle
-    if (cycleSettled && !HeldOpenForWriting(fs_.Resolve(cyclePath)))
+    if (cycleSettled && !HeldOpenForWriting(fs_.Resolve(cyclePath))) {
+        lateCompanion_.clear(); // a companion there now goes with this job
         return true;
+    }
     // One handle left open on the companion must not stop every preset.
     if (now - *jobSeenMs_ < kCompanionWaitMs) {
         if (!companionWaitLogged_)
@@ -275,7 +279,28 @@ bool ExchangeWatcher::JobReady(const std::string& path, const std::string& cycle
         return false;
     }
     log_.WriteText("job_DC.xml still being written after 2 s, job applied without its cycles", kLevel);
+    lateCompanion_ = cyclePath;
     return true;
+}
+
+void ExchangeWatcher::DropLateCompanion() {
+    if (lateCompanion_.empty())
+        return;
+    const Found found = FindFile(lateCompanion_);
+    if (found.name.empty()) {
+        lateCompanion_.clear();
+        return;
+    }
+    // Its job went without it; left behind, it would give its cycles to the
+    // next job that comes without a companion of its own.
+    if (HeldOpenForWriting(fs_.Resolve(lateCompanion_)) || !Settled(lateCompanion_))
+        return;
+    const std::string backup = files_.BackupExchangeFile(TimeStamp() + "job_DC.xml", lateCompanion_, false);
+    files_.DeleteRequestFile(lateCompanion_);
+    log_.WriteText("job_DC.xml finished after its job, dropped, backup " +
+                       (backup.empty() ? std::string("none") : EscapeMarkup(backup)),
+                   kLevel);
+    lateCompanion_.clear();
 }
 
 void ExchangeWatcher::ForgetJob() {

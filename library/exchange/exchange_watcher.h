@@ -117,6 +117,8 @@ private:
     // jobSettled: false while the job on a polled share is still changing.
     bool JobReady(const std::string& path, const std::string& cyclePath, bool jobSettled);
     void ForgetJob();
+    // A companion given up on, once its writer is done: backed up and deleted.
+    void DropLateCompanion();
     void HandleJob(const std::string& path, bool settled);
     void HandleNewInkKeys(const std::string& path);
     void HandleSynchronize(const std::string& path);
@@ -160,6 +162,7 @@ private:
     std::optional<std::int64_t> jobSeenMs_; // monotonic; the job in the preset folder now
     bool jobWaitLogged_ = false;
     bool companionWaitLogged_ = false;
+    std::string lateCompanion_; // the job_DC.xml a job went without, while it is still there
 
     std::thread thread_;
 };

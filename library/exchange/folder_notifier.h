@@ -1,5 +1,5 @@
 #pragma once
-#include <map>
+#include <memory>
 #include <string>
 #include <vector>
 
@@ -7,7 +7,8 @@ namespace tsr {
 
 // Lets the watcher sleep between passes until something changes in one of its
 // folders (a file created, closed after writing, moved, deleted or touched)
-// or until it is woken. Linux: inotify and an eventfd.
+// or until it is woken. Linux: inotify and an eventfd; Windows:
+// ReadDirectoryChangesW and an event.
 class FolderNotifier {
 public:
     FolderNotifier();
@@ -30,11 +31,8 @@ public:
     static bool OnNetworkShare(const std::string& folder);
 
 private:
-    void Drain();
-
-    int inotify_ = -1;
-    int wake_ = -1;
-    std::map<std::string, int> watches_; // folder -> watch descriptor
+    struct Impl; // the system's handles, in folder_notifier_<system>.cpp
+    std::unique_ptr<Impl> impl_;
 };
 
 } // namespace tsr

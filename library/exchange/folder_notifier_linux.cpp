@@ -2,6 +2,7 @@
 
 #include <cerrno>
 #include <cstdint>
+#include <map>
 #include <poll.h>
 #include <set>
 #include <sys/eventfd.h>
@@ -48,17 +49,27 @@ void SleepMs(int ms) {
 
 } // namespace
 
-FolderNotifier::FolderNotifier()
-    : inotify_(::inotify_init1(IN_NONBLOCK | IN_CLOEXEC)), wake_(::eventfd(0, EFD_NONBLOCK | EFD_CLOEXEC)) {}
+struct FolderNotifier::Impl {
+    int inotify_ = ::inotify_init1(IN_NONBLOCK | IN_CLOEXEC);
+    int wake_ = ::eventfd(0, EFD_NONBLOCK | EFD_CLOEXEC);
+    std::map<std::string, int> watches_; // folder -> watch descriptor
 
-FolderNotifier::~FolderNotifier() {
-    if (inotify_ >= 0)
-        ::close(inotify_);
-    if (wake_ >= 0)
-        ::close(wake_);
-}
+    ~Impl() {
+        if (inotify_ >= 0)
+            ::close(inotify_);
+        if (wake_ >= 0)
+            ::close(wake_);
+    }
+    void Drain();
+};
+
+FolderNotifier::FolderNotifier() : impl_(std::make_unique<Impl>()) {}
+
+FolderNotifier::~FolderNotifier() = default;
 
 bool FolderNotifier::WatchOnly(const std::vector<std::string>& folders) {
+    int& inotify_ = impl_->inotify_;
+    std::map<std::string, int>& watches_ = impl_->watches_;
     if (inotify_ < 0)
         return folders.empty();
     std::set<std::string> wanted(folders.begin(), folders.end());
@@ -91,7 +102,7 @@ bool FolderNotifier::WatchOnly(const std::vector<std::string>& folders) {
     return all;
 }
 
-void FolderNotifier::Drain() {
+void FolderNotifier::Impl::Drain() {
     alignas(inotify_event) char buffer[8192];
     if (inotify_ >= 0)
         while (::read(inotify_, buffer, sizeof buffer) > 0) {
@@ -103,6 +114,8 @@ void FolderNotifier::Drain() {
 }
 
 bool FolderNotifier::Wait(int timeoutMs) {
+    const int inotify_ = impl_->inotify_;
+    const int wake_ = impl_->wake_;
     pollfd fds[2];
     nfds_t n = 0;
     if (inotify_ >= 0)
@@ -115,7 +128,7 @@ bool FolderNotifier::Wait(int timeoutMs) {
     }
     int ready = ::poll(fds, n, timeoutMs);
     if (ready > 0)
-        Drain();
+        impl_->Drain();
     return ready > 0;
 }
 
@@ -133,6 +146,7 @@ bool FolderNotifier::OnNetworkShare(const std::string& folder) {
 }
 
 void FolderNotifier::Wake() {
+    const int wake_ = impl_->wake_;
     if (wake_ < 0)
         return;
     std::uint64_t one = 1;

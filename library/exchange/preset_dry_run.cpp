@@ -82,8 +82,10 @@ PresetDryRun::Result PresetDryRun::Run(const std::string& path, std::string& rep
         ++sent;
         const int percent = DuctorToPercent(row.ductor);
         line += row.separation + ": keys";
-        for (int k = 0; k < keys; ++k)
-            line += " " + std::to_string(row.keys[static_cast<std::size_t>(k)] & 0xFF);
+        for (int k = 0; k < keys; ++k) {
+            line += ' '; // appended apart: GCC 12 warns falsely on " " + a temporary (-Wrestrict)
+            line += std::to_string(row.keys[static_cast<std::size_t>(k)] & 0xFF);
+        }
         if (row.ductorGiven)
             line += "; ductor " + std::to_string(percent) + " % (byte " +
                     std::to_string(UnitSetting::PercentToWire(percent)) + ")";

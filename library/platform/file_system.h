@@ -66,7 +66,7 @@ public:
     virtual std::unique_ptr<AppendFile> OpenForAppend(const std::string& path) = 0;
 };
 
-// The POSIX implementation (platform/file_system_posix.cpp).
-std::unique_ptr<FileSystem> MakePosixFileSystem();
+// The file system of the machine (platform/file_system_posix.cpp or _win32.cpp).
+std::unique_ptr<FileSystem> MakeFileSystem();
 
 } // namespace tsr

@@ -1,5 +1,7 @@
 #include "platform/file_system.h"
 
+#include "platform/path_text.h"
+
 #include <cerrno>
 #include <csignal>
 #include <cstdio>
@@ -45,41 +47,6 @@ struct DirCloser {
     void operator()(DIR* d) const { ::closedir(d); }
 };
 using DirPtr = std::unique_ptr<DIR, DirCloser>;
-
-char Lower(char c) {
-    return (c >= 'A' && c <= 'Z') ? static_cast<char>(c - 'A' + 'a') : c;
-}
-
-// "*" any run of characters, "?" exactly one; letter case ignored.
-bool WildcardMatch(const char* name, const char* pattern) {
-    const char* starPattern = nullptr;
-    const char* starName = nullptr;
-    while (*name) {
-        if (*pattern == '*') {
-            starPattern = ++pattern;
-            starName = name;
-        } else if (*pattern == '?' || (*pattern && Lower(*pattern) == Lower(*name))) {
-            ++pattern;
-            ++name;
-        } else if (starPattern) {
-            pattern = starPattern;
-            name = ++starName;
-        } else {
-            return false;
-        }
-    }
-    while (*pattern == '*')
-        ++pattern;
-    return *pattern == '\0';
-}
-
-std::string Join(const std::string& folder, const std::string& name) {
-    if (folder.empty())
-        return name;
-    if (folder.back() == '/')
-        return folder + name;
-    return folder + "/" + name;
-}
 
 bool WriteAll(int fd, const char* data, std::size_t size) {
     while (size > 0) {
@@ -156,41 +123,13 @@ private:
 class PosixFileSystem final : public FileSystem {
 public:
     std::string Resolve(const std::string& path) const override {
-        std::string p = path;
-        for (char& c : p)
-            if (c == '\\')
-                c = '/';
-        if (p.empty())
-            return p;
-        const bool absolute = p.front() == '/';
-        const bool trailing = p.size() > 1 && p.back() == '/';
-        std::string out = absolute ? "/" : "";
-        bool lookUp = true; // false once a component is missing: the rest cannot exist
-        std::size_t start = 0;
-        while (start <= p.size()) {
-            std::size_t end = p.find('/', start);
-            if (end == std::string::npos)
-                end = p.size();
-            std::string comp = p.substr(start, end - start);
-            start = end + 1;
-            if (comp.empty())
-                continue;
-            std::string candidate = Join(out, comp);
-            if (lookUp && comp != "." && comp != "..") {
-                struct stat st {};
-                if (::lstat(candidate.c_str(), &st) != 0) {
-                    std::string found = FindIgnoringCase(out.empty() ? "." : out, comp);
-                    if (found.empty())
-                        lookUp = false;
-                    else
-                        candidate = Join(out, found);
-                }
-            }
-            out = candidate;
-        }
-        if (trailing && out.back() != '/')
-            out += '/';
-        return out;
+        const std::size_t root = !path.empty() && (path[0] == '/' || path[0] == '\\') ? 1 : 0;
+        return ResolveLetterCase(path, root, [](const std::string& folder, const std::string& name) {
+            struct stat st {};
+            if (::lstat(JoinPath(folder, name).c_str(), &st) == 0)
+                return name;
+            return FindIgnoringCase(folder, name);
+        });
     }
 
     bool Exists(const std::string& path) const override {
@@ -225,7 +164,7 @@ public:
             DirEntry entry;
             entry.name = e->d_name;
             struct stat st {};
-            if (::stat(Join(dir, entry.name).c_str(), &st) == 0) {
+            if (::stat(JoinPath(dir, entry.name).c_str(), &st) == 0) {
                 entry.lastWrite = st.st_mtime;
                 entry.size = static_cast<std::uint64_t>(st.st_size);
                 entry.isFolder = S_ISDIR(st.st_mode);
@@ -353,12 +292,10 @@ private:
     // when it exists); its path, or nothing when it could not be written.
     static std::optional<std::string> WriteBeside(const std::string& target, const std::string& content,
                                                   bool durable) {
-        if (target.empty() || target.back() == '/')
+        const std::string prefix = TemporaryPrefixBeside(target);
+        if (prefix.empty())
             return std::nullopt;
-        const std::size_t slash = target.rfind('/');
-        const std::string folder = slash == std::string::npos ? std::string() : target.substr(0, slash + 1);
-        const std::string name = slash == std::string::npos ? target : target.substr(slash + 1);
-        std::string temp = folder + "." + name + ".XXXXXX";
+        std::string temp = prefix + "XXXXXX";
         Fd fd(::mkstemp(temp.data()));
         if (!fd.ok())
             return std::nullopt;
@@ -391,7 +328,7 @@ private:
 
 } // namespace
 
-std::unique_ptr<FileSystem> MakePosixFileSystem() {
+std::unique_ptr<FileSystem> MakeFileSystem() {
     return std::make_unique<PosixFileSystem>();
 }
 

@@ -32,6 +32,8 @@ public:
     bool ReadSettings();
     // Raw mode with the given settings on top of those read.
     bool Apply(const LineSettings& settings);
+    // Sizes both driver queues where the system lets the program choose them.
+    bool SetQueueSizes(int bytes);
     // Drops what waits in both queues.
     void Purge();
     void Close();
@@ -54,5 +56,12 @@ private:
     struct Impl;
     std::unique_ptr<Impl> impl_;
 };
+
+// The device that opens port comNumber ("COM<n>" as the configuration names
+// it) on this system, or name itself where it already is a device path; empty
+// when it names no port. TESSARO_SERIAL_DIR replaces the system's ports: a
+// folder of links (POSIX) or a pipe prefix such as \\.\pipe\tessaro (Windows).
+// linkFolder may hold ports/COM<n> links (the configuration file's folder).
+std::string SerialDevicePath(const std::string& name, int comNumber, const std::string& linkFolder);
 
 } // namespace tsr

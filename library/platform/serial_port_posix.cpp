@@ -159,6 +159,11 @@ bool SerialPort::Apply(const LineSettings& s) {
     return true;
 }
 
+bool SerialPort::SetQueueSizes(int bytes) {
+    // The tty driver sizes its own queues.
+    return IsOpen() && bytes > 0;
+}
+
 void SerialPort::Purge() {
     if (IsOpen())
         ::tcflush(impl_->fd, TCIOFLUSH);

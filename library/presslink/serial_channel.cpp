@@ -5,8 +5,6 @@
 #include <cctype>
 #include <cstdarg>
 #include <cstdio>
-#include <cstdlib>
-#include <sys/stat.h>
 
 namespace tsr {
 
@@ -58,11 +56,6 @@ std::string Reason(std::string text) {
     return text;
 }
 
-bool EntryExists(const std::string& path) {
-    struct stat st {};
-    return ::lstat(path.c_str(), &st) == 0;
-}
-
 } // namespace
 
 struct SerialChannel::State {
@@ -75,23 +68,8 @@ struct SerialChannel::State {
     int bytesWritten = 0;
     std::string openFailure;
 
-    // COM n on this system: $TESSARO_SERIAL_DIR/COM<n>, else ports/COM<n>
-    // beside the configuration file when present, else /dev/ttyS<n-1>.
     std::string DevicePath(const std::string& name) const {
-        if (!name.empty() && name[0] == '/')
-            return name;
-        int n = ComNumber(name);
-        if (n <= 0)
-            return std::string();
-        const std::string com = "COM" + std::to_string(n);
-        if (const char* dir = std::getenv("TESSARO_SERIAL_DIR"))
-            return std::string(dir) + "/" + com;
-        if (!linkFolder.empty()) {
-            std::string link = linkFolder + "/ports/" + com;
-            if (EntryExists(link))
-                return link;
-        }
-        return "/dev/ttyS" + std::to_string(n - 1);
+        return SerialDevicePath(name, ComNumber(name), linkFolder);
     }
 };
 
@@ -164,9 +142,9 @@ bool SerialChannel::Open(const std::string& name, int baud, const std::string& p
         s.port.Close();
         return false;
     }
-    // The driver's queues are sized by the system; the size asked for is
-    // well above the few hundred bytes a frame holds.
-    (void)queueSize;
+    // Where the system sizes the queues itself they are well above the few
+    // hundred bytes a frame holds.
+    s.port.SetQueueSizes(queueSize);
     s.port.Purge();
     s.readTimeoutMs = kDefaultReadTimeoutMs;
     s.open = true;

@@ -12,7 +12,7 @@ Library& Library::Instance() {
 }
 
 Library::Library()
-    : fs_(MakePosixFileSystem()), config_(*fs_), log_(clock_, *fs_),
+    : fs_(MakeFileSystem()), config_(*fs_), log_(clock_, *fs_),
       protocol_(serial_, log_, config_, events_, clock_),
       setting_(protocol_, config_, log_, events_, units_, pressLock_),
       control_(protocol_, config_, log_, events_, pressLock_),

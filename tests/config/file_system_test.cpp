@@ -1,11 +1,10 @@
 #include "platform/file_system.h"
 
 #include <algorithm>
-#include <fcntl.h>
 #include <gtest/gtest.h>
-#include <unistd.h>
 
 #include "config/temp_folder.h"
+#include "support/test_platform.h"
 
 namespace tsr {
 namespace {
@@ -24,11 +23,11 @@ protected:
         return names;
     }
     test::TempFolder dir;
-    std::unique_ptr<FileSystem> fs = MakePosixFileSystem();
+    std::unique_ptr<FileSystem> fs = MakeFileSystem();
 };
 
 TEST_F(FileSystemTest, BothSeparatorsAndAnyLetterCaseReachTheExistingEntry) {
-    const std::string root = dir.Path().string();
+    const std::string root = dir.Path().generic_string();
     EXPECT_EQ(fs->Resolve(root + "\\velora\\PRESS1\\job.xml"), root + "/Velora/Press1/Job.XML");
     EXPECT_EQ(fs->Resolve(root + "/VELORA/press1/new/file.txt"), root + "/Velora/Press1/new/file.txt");
     EXPECT_EQ(fs->Resolve(root + "\\velora\\"), root + "/Velora/");
@@ -86,11 +85,12 @@ TEST_F(FileSystemTest, MoveFailsOnAnExistingTargetCopyReplaces) {
 
 TEST_F(FileSystemTest, ReadExclusiveWaitsUntilTheProducerHasClosedTheFile) {
     const std::string path = dir / "incoming.xml";
-    int writer = ::open(path.c_str(), O_WRONLY | O_CREAT, 0644);
-    ASSERT_GE(writer, 0);
-    ASSERT_EQ(::write(writer, "<a/>", 4), 4);
-    EXPECT_EQ(fs->ReadExclusive(path), std::nullopt);
-    ::close(writer);
+    {
+        test::HeldForWriting writer(path, "<a/>");
+        ASSERT_TRUE(writer.ok());
+        EXPECT_EQ(fs->ReadExclusive(path), std::nullopt);
+        EXPECT_EQ(fs->ReadFile(path), "<a/>"); // an ordinary read is not kept out
+    }
     EXPECT_EQ(fs->ReadExclusive(path), "<a/>");
     EXPECT_EQ(fs->ReadExclusive(dir / "missing.xml"), std::nullopt);
     EXPECT_EQ(fs->ReadExclusive(dir / "velora"), std::nullopt);

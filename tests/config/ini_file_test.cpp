@@ -1,12 +1,12 @@
 #include "config/ini_file.h"
 
 #include <climits>
+#include <vector>
 #include <gtest/gtest.h>
-#include <sys/stat.h>
-#include <unistd.h>
 
 #include "config/temp_folder.h"
 #include "platform/file_system.h"
+#include "support/test_platform.h"
 
 namespace tsr {
 namespace {
@@ -14,7 +14,7 @@ namespace {
 class IniFileTest : public ::testing::Test {
 protected:
     test::TempFolder dir;
-    std::unique_ptr<FileSystem> fs = MakePosixFileSystem();
+    std::unique_ptr<FileSystem> fs = MakeFileSystem();
     std::string path = dir / "Tessaro.ini";
     IniFile ini{*fs, path};
 };
@@ -33,7 +33,7 @@ TEST_F(IniFileTest, ReadsIgnoringCaseAndTrimsTheValueAfterTheFirstEquals) {
 TEST_F(IniFileTest, MissingOrUnreadableFileGivesDefaults) {
     EXPECT_EQ(ini.ReadString("GENERAL", "PathLogs", "log"), "log");
     EXPECT_EQ(ini.ReadInt("GENERAL", "COM1", 1), 1);
-    ASSERT_EQ(::mkdir(path.c_str(), 0755), 0); // a folder where the file should be
+    ASSERT_TRUE(std::filesystem::create_directory(path)); // a folder where the file should be
     EXPECT_EQ(ini.ReadInt("GENERAL", "COM1", 1), 1);
     EXPECT_FALSE(ini.WriteString("GENERAL", "COM1", "2"));
     IniFile noPath(*fs, "");
@@ -44,20 +44,21 @@ TEST_F(IniFileTest, MissingOrUnreadableFileGivesDefaults) {
 // A file that is there but cannot be read is not taken for a missing one: a
 // write would replace every other key and section of it with the one key.
 TEST_F(IniFileTest, ExistingFileThatCannotBeReadIsNeverReplaced) {
-    ASSERT_EQ(::mkfifo(path.c_str(), 0644), 0); // open for reading fails: no regular file
-    EXPECT_FALSE(ini.WriteString("GENERAL", "COM1", "2"));
-    struct stat st {};
-    ASSERT_EQ(::stat(path.c_str(), &st), 0);
-    EXPECT_TRUE(S_ISFIFO(st.st_mode));
-    ASSERT_EQ(::unlink(path.c_str()), 0);
+    const std::string content = "[GENERAL]\r\nCOM1=1\r\n[INKINGUP]\r\nKeys=15\r\n";
+    if (test::MakeFifo(path + ".fifo")) { // open for reading fails: no regular file
+        IniFile fifo(*fs, path + ".fifo");
+        EXPECT_FALSE(fifo.WriteString("GENERAL", "COM1", "2"));
+        EXPECT_EQ(std::filesystem::status(path + ".fifo").type(), std::filesystem::file_type::fifo);
+    }
 
-    if (::geteuid() == 0)
+    if (test::PermissionsIgnored())
         return; // permissions keep nothing from root
-    test::WriteText(path, "[GENERAL]\r\nCOM1=1\r\n[INKINGUP]\r\nKeys=15\r\n");
-    ASSERT_EQ(::chmod(path.c_str(), 0200), 0);
+    test::WriteText(path, content);
+    if (!test::SetReadable(path, false))
+        return; // no read right to take away here
     EXPECT_FALSE(ini.WriteString("GENERAL", "COM1", "2"));
-    ASSERT_EQ(::chmod(path.c_str(), 0600), 0);
-    EXPECT_EQ(test::ReadText(path), "[GENERAL]\r\nCOM1=1\r\n[INKINGUP]\r\nKeys=15\r\n");
+    ASSERT_TRUE(test::SetReadable(path, true));
+    EXPECT_EQ(test::ReadText(path), content);
 }
 
 TEST_F(IniFileTest, ReadLimitCutsLongValues) {
@@ -126,7 +127,10 @@ TEST_F(IniFileTest, FileNameIsFoundIgnoringCase) {
     EXPECT_EQ(ini.ReadInt("A", "x", 0), 1);
     EXPECT_TRUE(ini.WriteString("A", "x", "2"));
     EXPECT_EQ(test::ReadText(dir / "tessaro.INI"), "[A]\r\nx=2\r\n");
-    EXPECT_FALSE(std::filesystem::exists(path));
+    std::vector<std::string> names; // the file keeps its name, no second file beside it
+    for (const auto& entry : std::filesystem::directory_iterator(dir.Path()))
+        names.push_back(entry.path().filename().string());
+    EXPECT_EQ(names, std::vector<std::string>{"tessaro.INI"});
 }
 
 } // namespace

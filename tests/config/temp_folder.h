@@ -3,10 +3,10 @@
 #include <filesystem>
 #include <fstream>
 #include <iterator>
+#include <random>
 #include <sstream>
 #include <string>
-
-#include <unistd.h>
+#include <vector>
 
 namespace tsr::test {
 
@@ -14,14 +14,29 @@ namespace tsr::test {
 class TempFolder {
 public:
     TempFolder() {
-        std::string pattern = (std::filesystem::temp_directory_path() / "tessaro-XXXXXX").string();
-        if (!::mkdtemp(pattern.data()))
-            std::abort();
-        path_ = pattern;
+        std::random_device random;
+        for (int attempt = 0; attempt < 100; ++attempt) {
+            std::filesystem::path candidate =
+                std::filesystem::temp_directory_path() / ("tessaro-" + std::to_string(random()));
+            std::error_code ec;
+            if (std::filesystem::create_directory(candidate, ec)) { // false when it exists: try another
+                path_ = candidate;
+                return;
+            }
+        }
+        std::abort();
     }
+    // One pass, deepest entries first: a file the library still holds open
+    // may stay behind (Wine keeps such a file), and must not keep the pass going.
     ~TempFolder() {
         std::error_code ec;
-        std::filesystem::remove_all(path_, ec);
+        std::vector<std::filesystem::path> entries;
+        for (auto it = std::filesystem::recursive_directory_iterator(path_, ec);
+             !ec && it != std::filesystem::recursive_directory_iterator(); it.increment(ec))
+            entries.push_back(it->path());
+        for (auto entry = entries.rbegin(); entry != entries.rend(); ++entry)
+            std::filesystem::remove(*entry, ec);
+        std::filesystem::remove(path_, ec);
     }
     TempFolder(const TempFolder&) = delete;
     TempFolder& operator=(const TempFolder&) = delete;

@@ -19,7 +19,7 @@ struct FilesFixture : ::testing::Test {
         log.SetFolder(temp / "logs");
     }
     TempFolder temp;
-    std::unique_ptr<FileSystem> fs = MakePosixFileSystem();
+    std::unique_ptr<FileSystem> fs = MakeFileSystem();
     FakeClock clock;
     ActivityLog log;
     ExchangeFiles files;
@@ -58,7 +58,7 @@ TEST(StatusMessageText, UsesUtcWhateverTheLocalZone) {
     setenv("TZ", "Pacific/Kiritimati", 1);
     tzset();
     TempFolder temp;
-    auto fs = MakePosixFileSystem();
+    auto fs = MakeFileSystem();
     SystemClock clock;
     ActivityLog log(clock, *fs);
     ExchangeFiles files(*fs, clock, log);

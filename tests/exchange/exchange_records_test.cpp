@@ -103,8 +103,9 @@ TEST(ExchangeRecords, InitBacksUpAndLogsEveryIncomingFileItDrops) {
     WriteText(rig.File("scanIn", "x.TVF"), "tvf");
     rig.watcher.EmptyIncomingFolders();
 
-    for (const auto& [path, text] : files)
+    for (const auto& [path, text] : files) {
         EXPECT_FALSE(fs::exists(rig.temp / path)) << path;
+    }
     EXPECT_TRUE(fs::exists(rig.File("scanIn", "x.TVF")));
     const std::map<std::string, std::multiset<std::string>> expected{
         {"job.xml", {"<JDF ID=\"preset\"/>"}},  {"job_DC.xml", {"<JDF ID=\"cycles\"/>"}},
@@ -144,10 +145,12 @@ TEST(ExchangeRecords, EveryNameTheLibraryWritesIsALegalWindowsName) {
     EXPECT_TRUE(fs::exists(rig.File("scanOut", "Scan.xml")));
     const std::vector<std::string> names = AllNames(rig.temp.Path());
     EXPECT_GT(rig.Names("logs").size(), 5u);
-    for (const std::string& name : names)
+    for (const std::string& name : names) {
         EXPECT_TRUE(LegalOnWindows(name)) << name;
-    for (const char* refused : {"a:b.xml", "x.xml.", "CON.xml", "q?.xml", "lpt1"})
+    }
+    for (const char* refused : {"a:b.xml", "x.xml.", "CON.xml", "q?.xml", "lpt1"}) {
         EXPECT_FALSE(LegalOnWindows(refused)) << refused;
+    }
 }
 
 struct NamespaceCase {
@@ -167,8 +170,10 @@ TEST_P(Namespaces, OutgoingFilesCarryTheConfiguredUris) {
     rig.config.Load(rig.ini);
     rig.config.SaveAll();
     const std::string ini = ReadText(rig.ini);
-    for (const char* key : {"PressMakerNamespace=", "MeasurementNamespace=", "PollFolders=0"})
-        EXPECT_NE(ini.find(key), std::string::npos) << ini; // section names match in any letter case
+    // (the site's section name may be written in any letter case)
+    for (const char* key : {"PressMakerNamespace=", "MeasurementNamespace=", "PollFolders=0"}) {
+        EXPECT_NE(ini.find(key), std::string::npos) << ini;
+    }
 
     WriteText(rig.File("keysIn", "NewInkKeys.xml"), Profile("keys"));
     WriteText(rig.File("commands", "Synchronize.xml"), "<JMF/>");

@@ -194,7 +194,7 @@ struct ExchangeRig {
     Settings settings;
     TempFolder temp;
     std::string ini;
-    std::unique_ptr<FileSystem> files = MakePosixFileSystem();
+    std::unique_ptr<FileSystem> files = MakeFileSystem();
     RigClock clock;
     Configuration config{*files};
     ActivityLog log{clock, *files};

@@ -428,8 +428,9 @@ TEST(ExchangeWatcher, SeparationWithoutInkSweepLeavesTheDuctorAlone) {
         const std::string line = ">no ductor given u" + std::to_string(u) + ", ductor left as set<";
         const std::size_t at = log.find(line);
         EXPECT_EQ(at != std::string::npos, u != 1) << u;
-        if (at != std::string::npos)
+        if (at != std::string::npos) {
             EXPECT_EQ(log.find(line, at + 1), std::string::npos) << "logged twice: " << u;
+        }
     }
 }
 
@@ -463,6 +464,39 @@ TEST(ExchangeWatcher, CompanionHeldOpenDelaysTheJobBoundedAndSaysSo) {
     ASSERT_NE(cycles, std::string::npos);
     EXPECT_NE(log.find(">file empty<", cycles), std::string::npos);
     EXPECT_LT(wait, gaveUp);
+}
+
+// The companion its job went without is dropped once its writer lets go,
+// with a backup, so that it cannot give its cycles to the next job.
+TEST(ExchangeWatcher, CompanionFinishedAfterItsJobIsDroppedWithABackup) {
+    ExchangeRig rig(Press(3));
+    rig.Switches(true, false);
+    {
+        OpenWriter companion(rig.File("preset", "job_DC.xml"));
+        companion.Write(kJobDC);
+        WriteText(rig.File("preset", "job.xml"), kJob);
+        const auto end = std::chrono::steady_clock::now() + std::chrono::seconds(15);
+        while (fs::exists(rig.File("preset", "job.xml")) && std::chrono::steady_clock::now() < end) {
+            rig.watcher.RunPass();
+            std::this_thread::sleep_for(std::chrono::milliseconds(20));
+        }
+        ASSERT_FALSE(fs::exists(rig.File("preset", "job.xml")));
+        rig.watcher.RunPass();
+        EXPECT_TRUE(fs::exists(rig.File("preset", "job_DC.xml"))); // its writer still has it
+    }
+    rig.watcher.RunPass();
+    EXPECT_FALSE(fs::exists(rig.File("preset", "job_DC.xml")));
+    std::vector<std::string> kept;
+    for (const std::string& name : rig.Names("logs"))
+        if (name.find("job_DC.xml") != std::string::npos)
+            kept.push_back(ReadText(rig.File("logs", name)));
+    EXPECT_EQ(kept, std::vector<std::string>{kJobDC});
+    EXPECT_NE(rig.LogText().find(">job_DC.xml finished after its job, dropped, backup "), std::string::npos);
+
+    // the next job's own companion, dropped before it, is its job's again
+    WriteText(rig.File("preset", "job_DC.xml"), kJobDC);
+    rig.watcher.RunPass();
+    EXPECT_TRUE(fs::exists(rig.File("preset", "job_DC.xml")));
 }
 
 // Appends text to path in pieces, opening and closing the file for each, as

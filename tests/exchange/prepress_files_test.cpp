@@ -144,8 +144,9 @@ TEST_P(PrepressFiles, SendWhatTheFileGivesAndNoDuctor) {
         }
         EXPECT_EQ(std::vector<int>(unit.keys.begin(), unit.keys.end()), want.keys) << "unit " << u;
         EXPECT_EQ(unit.position, sim::Position::Working) << "unit " << u;
-        if (want.cycle)
+        if (want.cycle) {
             EXPECT_EQ(unit.ductorCycle, want.cycle) << "unit " << u;
+        }
         EXPECT_NE(log.find(">no ductor given u" + std::to_string(u) + ", ductor left as set<"), std::string::npos)
             << "unit " << u;
     }

@@ -7,11 +7,10 @@
 #include <regex>
 #include <thread>
 
-#include <sys/stat.h>
-
 #include "config/temp_folder.h"
 #include "log/fake_clock.h"
 #include "platform/file_system.h"
+#include "support/test_platform.h"
 
 namespace tsr {
 namespace {
@@ -40,7 +39,7 @@ public:
         return real->OpenForAppend(p);
     }
 
-    std::unique_ptr<FileSystem> real = MakePosixFileSystem();
+    std::unique_ptr<FileSystem> real = MakeFileSystem();
     int opens = 0;
 };
 
@@ -127,6 +126,9 @@ TEST_F(ActivityLogTest, MissingFolderDropsEntriesUntilItCanBeWritten) {
 TEST_F(ActivityLogTest, FileDeletedWhileOpenIsMadeAgainByTheNextEntry) {
     log.WriteText("first", 3);
     std::filesystem::remove(dir.Path() / "log/2016052714_log.html");
+    std::error_code ec;
+    if (std::filesystem::exists(dir.Path() / "log/2016052714_log.html", ec))
+        GTEST_SKIP() << "this system keeps a file deleted while it is open (Wine does)";
     log.WriteText("second", 3);
     EXPECT_EQ(File("2016052714_log.html"), "2016-05-27 14:03:11  <span style='color:green'>second</span></BR>");
 
@@ -140,7 +142,8 @@ TEST_F(ActivityLogTest, FileDeletedWhileOpenIsMadeAgainByTheNextEntry) {
 
 TEST_F(ActivityLogTest, NamedPipeUnderTheFileNameDropsEntriesWithoutHoldingTheWriter) {
     const std::string pipe = (dir.Path() / "log/2016052714_log.html").string();
-    ASSERT_EQ(::mkfifo(pipe.c_str(), 0644), 0); // opening it for writing waits for a reader
+    if (!test::MakeFifo(pipe)) // opening it for writing waits for a reader
+        GTEST_SKIP() << "folders hold no named pipes here";
     log.WriteText("dropped", 3);
     log.WriteText("dropped too", 3);
     EXPECT_EQ(fs.opens, 2);
@@ -195,11 +198,7 @@ public:
         return t;
     }
     std::tm LocalTime(std::time_t t) const override { return UtcTime(t); }
-    std::tm UtcTime(std::time_t t) const override {
-        std::tm out{};
-        gmtime_r(&t, &out);
-        return out;
-    }
+    std::tm UtcTime(std::time_t t) const override { return test::CivilTime(t); }
     std::int64_t MonotonicMs() const override { return 0; }
     void SleepMs(int) const override {}
 
@@ -230,8 +229,9 @@ TEST_F(ActivityLogTest, TwoThreadsAcrossTheHourKeepEachFileInOrderAndNeverReopen
         ASSERT_FALSE(stamps.empty()) << name;
         EXPECT_TRUE(std::is_sorted(stamps.begin(), stamps.end())) << name;
         const std::string hour = name[9] == '4' ? "2016-05-27 14:" : "2016-05-27 15:";
-        for (const std::string& stamp : stamps)
+        for (const std::string& stamp : stamps) {
             EXPECT_EQ(stamp.rfind(hour, 0), 0u) << name << " holds " << stamp;
+        }
     }
 }
 

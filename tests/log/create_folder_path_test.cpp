@@ -1,6 +1,8 @@
 #include "log/create_folder_path.h"
 
 #include <gtest/gtest.h>
+#include <string>
+#include <vector>
 
 #include "config/temp_folder.h"
 #include "platform/file_system.h"
@@ -14,7 +16,7 @@ class CreateFolderPathTest : public ::testing::Test {
 protected:
     test::TempFolder dir;
     test::CurrentFolder here{dir.Path()};
-    std::unique_ptr<FileSystem> fs = MakePosixFileSystem();
+    std::unique_ptr<FileSystem> fs = MakeFileSystem();
 };
 
 TEST_F(CreateFolderPathTest, SinglePieceCreatesNothing) {
@@ -29,13 +31,16 @@ TEST_F(CreateFolderPathTest, SinglePieceCreatesNothing) {
 }
 
 TEST_F(CreateFolderPathTest, BackslashPathCreatesEveryFolderAfterTheFirstPiece) {
-    fsys::create_directory("D:");
-    CreateFolderPath(*fs, "D:\\data\\log", 0);
-    EXPECT_TRUE(fsys::is_directory("D:/data/log"));
-    CreateFolderPath(*fs, "D:\\data\\log", 0);       // existing folders are passed over
-    CreateFolderPath(*fs, "D:\\DATA\\log\\more", 0); // letter case finds the existing folders
-    EXPECT_TRUE(fsys::is_directory("D:/data/log/more"));
-    EXPECT_FALSE(fsys::exists("D:/DATA"));
+    fsys::create_directory("D"); // the first piece, as a drive would be
+    CreateFolderPath(*fs, "D\\data\\log", 0);
+    EXPECT_TRUE(fsys::is_directory("D/data/log"));
+    CreateFolderPath(*fs, "D\\data\\log", 0);       // existing folders are passed over
+    CreateFolderPath(*fs, "D\\DATA\\log\\more", 0); // letter case finds the existing folders
+    EXPECT_TRUE(fsys::is_directory("D/data/log/more"));
+    std::vector<std::string> names;
+    for (const auto& entry : fsys::directory_iterator("D"))
+        names.push_back(entry.path().filename().string());
+    EXPECT_EQ(names, std::vector<std::string>{"data"});
 }
 
 TEST_F(CreateFolderPathTest, SkipLastLeavesPiecesOut) {
@@ -50,7 +55,7 @@ TEST_F(CreateFolderPathTest, SkipLastLeavesPiecesOut) {
 }
 
 TEST_F(CreateFolderPathTest, AbsolutePathsStartAtTheRoot) {
-    const std::string base = (dir.Path() / "abs").string();
+    const std::string base = (dir.Path() / "abs").generic_string();
     CreateFolderPath(*fs, base + "/one/two", 0);
     EXPECT_TRUE(fsys::is_directory(base + "/one/two"));
 }

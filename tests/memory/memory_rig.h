@@ -85,7 +85,7 @@ struct RigOptions {
 class MemoryRig {
 public:
     explicit MemoryRig(const RigOptions& o = {})
-        : fs(MakePosixFileSystem()), config(*fs), log(clock, *fs), sim(SimOptionsFor(o, folder)),
+        : fs(MakeFileSystem()), config(*fs), log(clock, *fs), sim(SimOptionsFor(o, folder)),
           protocol(serial, log, config, events, clock), units(protocol, config, log, events, table, press),
           memory(config, log, *fs, events, press, protocol, units) {
         WriteText(folder / "Tessaro.ini", "[GENERAL]\r\nUnitNumber=" + std::to_string(o.units) +

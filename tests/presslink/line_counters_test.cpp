@@ -107,7 +107,7 @@ TEST_F(LineCountersTest, ModeSwitchAnswersCount) {
 // The minute's window by a clock the test moves.
 TEST(LineCountersWindow, CountsLeaveTheLastMinuteAfterSixtySeconds) {
     FakeClock clock(kMay27At140311);
-    auto fs = MakePosixFileSystem();
+    auto fs = MakeFileSystem();
     ActivityLog log(clock, *fs); // no folder: entries are dropped
     LineCounters counters(clock, log);
     counters.Count(1, LineCounters::Silent);

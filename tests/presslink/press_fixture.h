@@ -85,7 +85,7 @@ protected:
         sim::SimOptions options;
         options.console = console;
         sim_ = std::make_unique<sim::SimulatedConsole>(options);
-        fs_ = MakePosixFileSystem();
+        fs_ = MakeFileSystem();
         config_ = std::make_unique<Configuration>(*fs_);
         config_->Load(ini);
         log_ = std::make_unique<ActivityLog>(clock_, *fs_);

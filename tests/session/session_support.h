@@ -4,6 +4,7 @@
 #include <tuple>
 #include <vector>
 
+#include "support/test_platform.h"
 #include "tessaro.h"
 
 namespace tsr::test {
@@ -42,9 +43,7 @@ inline void TSR_CALL RecordSecond(int32_t unit, int32_t code, int32_t kind) {
     EventRecorder::Second().Add(unit, code, kind);
 }
 
-// COM n reaches no real port of the machine, also when a test runs outside ctest.
-inline void KeepOffRealPorts() {
-    ::setenv("TESSARO_SERIAL_DIR", "/nonexistent/tessaro-no-ports", 0);
-}
+// KeepOffRealPorts (support/test_platform.h): COM n reaches no real port of
+// the machine, also when a test runs outside ctest.
 
 } // namespace tsr::test

@@ -123,10 +123,12 @@ void Check(const Outcome& o, const Case& c) {
         line += a + " ";
     SCOPED_TRACE(line);
     EXPECT_EQ(o.exit, c.exit) << o.out << o.err;
-    if (*c.stdoutPattern)
+    if (*c.stdoutPattern) {
         EXPECT_TRUE(std::regex_search(o.out, std::regex(c.stdoutPattern))) << o.out;
-    if (*c.stderrPattern)
+    }
+    if (*c.stderrPattern) {
         EXPECT_TRUE(std::regex_search(o.err, std::regex(c.stderrPattern))) << o.err;
+    }
 }
 
 // In order: a setting is read back by the next command.

@@ -19,10 +19,18 @@ export function artefactFolder() {
   return folder;
 }
 
-// A fresh temporary folder, removed when the test ends.
+// Hosts started and not yet ended.
+const runningHosts = new Set();
+
+// A fresh temporary folder, removed when the test ends. The test's hosts are
+// stopped first: a host still writing its log, trace or press state into the
+// folder would make the removal fail and leave the host running.
 export function tempFolder(t, prefix = 'tsr-e2e-') {
   const folder = mkdtempSync(join(tmpdir(), prefix));
-  t.after(() => rmSync(folder, { recursive: true, force: true }));
+  t.after(async () => {
+    for (const host of [...runningHosts]) await host.stop('SIGTERM').catch(() => {});
+    rmSync(folder, { recursive: true, force: true, maxRetries: 5, retryDelay: 100 });
+  });
   return folder;
 }
 
@@ -47,7 +55,8 @@ export class HostProcess {
       child.on('exit', (code, signal) => resolve({ code, signal }));
     });
     this.exited = null;
-    this.exit.then((result) => { this.exited = result; });
+    runningHosts.add(this);
+    this.exit.then((result) => { this.exited = result; runningHosts.delete(this); });
     let partial = '';
     child.stdout.setEncoding('utf8');
     child.stdout.on('data', (chunk) => {
