@@ -40,7 +40,8 @@ for _ in $(seq 1 200); do
 done
 [ -n "$address" ] || { echo "package: tessaro --simulate printed no address"; cat "$root/host.out"; exit 1; }
 if command -v curl >/dev/null; then
-  page=$(curl -sf "$address" || true)
+  # The address trades its single-use token for the session cookie and goes on to the page.
+  page=$(curl -sfL -c "$root/cookies" "$address" || true)
   grep -qi '<html' <<<"$page" || { echo "package: the page did not come from $address"; exit 1; }
 fi
 echo "== package $(basename "$deb"): unpacked programs start ($address)"

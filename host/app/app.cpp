@@ -192,8 +192,10 @@ void TApp::HandleUnitEvent(int32_t unit, int32_t code, int32_t kind) {
     if (ui.IsUiThread())
         ui.ProcessPending();
     if (unit == 0) {
-        if (code == TSR_EVENT_PORT_CLOSED)
+        if (code == TSR_EVENT_PORT_CLOSED) {
+            FportClosed = true;
             FisSerialOpen = false;
+        }
         return;
     }
     ExecuteJS(page_calls::SetUnitProgress(unit, code));

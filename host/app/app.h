@@ -75,11 +75,6 @@ public:
     // refused) for a unit outside 1 to UnitNumber or a text that is no such row.
     bool setUnitKeys(int32_t unit, const std::string& keys);
 
-    // The folder picker in the page: the folders in a folder (a JSON text with
-    // "path", "parent" and "folders"), and the operator's choice for target.
-    std::string browseFolderList(const std::string& path);
-    void browseFolderChosen(const std::string& target, const std::string& path);
-
     // The log folder as the settings dialog names it: whether it is there
     // (without it the library writes no log, no job memory and no backups),
     // and making it with its job memory folder. Relative to the current
@@ -119,10 +114,10 @@ public:
     // application object that is alive at the moment, if any.
     static void TSR_CALL UnitEventCallback(int32_t unit, int32_t code, int32_t kind);
     void HandleUnitEvent(int32_t unit, int32_t code, int32_t kind);
-    // A unit operation that found the port closed: its start event was the
-    // last the page heard, so the unit is shown as given up and the serial
-    // error as for the library's own report. Returns result unchanged.
-    int32_t NotePortNotOpen(int32_t unit, int32_t result);
+    // The end of a unit operation: a unit whose operation failed is shown as
+    // given up; a "port not open" after the library reported the port closed
+    // also shows the serial error. Returns result unchanged.
+    int32_t NoteUnitResult(int32_t unit, int32_t result);
 
     // Reads and writes of the values last read from the press ("ductor_value",
     // "ductor_cycle", "keys"); an element never written reads as 0. Units outside
@@ -148,6 +143,8 @@ public:
     std::atomic<bool> FKeysIsRelativeOn{false};
     std::atomic<bool> FenableDuctorCycle{false};
     std::atomic<bool> FisSerialOpen{true};
+    // The library reported (0, 10, 0) since the last TSR_Init: the port is closed.
+    std::atomic<bool> FportClosed{false};
     std::atomic<int32_t> FNumberOfKeys{0};
 
     // The stored key row of a unit; empty when none.

@@ -91,18 +91,13 @@ void TApp::saveSettings(const std::string& jsonString) {
 }
 
 void TApp::browseFolder(const std::string& target) {
-    // The picker lives in the page; it lists folders through browseFolderList
-    // and reports the choice through browseFolderChosen.
-    ExecuteJS("App.showFolderPicker(\"" + QuotedScriptText(target) + "\", \"" +
-              QuotedScriptText(ConfiguredFolderOf(target)) + "\")");
-}
-
-std::string TApp::browseFolderList(const std::string& path) {
-    return FolderListing(path, std::string());
-}
-
-void TApp::browseFolderChosen(const std::string& target, const std::string& path) {
-    ExecuteJS(page_calls::SetSettingsFolder(FolderForScript(target), FolderForScript(path)));
+    Browser* browser = internalBrowser.load();
+    if (browser == nullptr)
+        return;
+    // The picker opens at the folder the setting names now.
+    browser->PickFolder(ConfiguredFolderOf(target), [this, target](const std::string& folder) {
+        ExecuteJS(page_calls::SetSettingsFolder(FolderForScript(target), FolderForScript(folder)));
+    });
 }
 
 bool TApp::logFolderExists(const std::string& path) {

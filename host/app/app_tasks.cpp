@@ -87,13 +87,18 @@ std::optional<std::vector<int32_t>> ParseKeyRow(const std::string& text) {
 
 } // namespace
 
-int32_t TApp::NotePortNotOpen(int32_t unit, int32_t result) {
-    if (result != TSR_PORT_NOT_OPEN)
+int32_t TApp::NoteUnitResult(int32_t unit, int32_t result) {
+    if (result == TSR_OK)
         return result;
-    FisSerialOpen = false;
+    // Its start event was the last the page heard of the unit: it is shown as given up.
     if (unit != 0) // unit 0 stands for the whole press: the page has no unit to show
         ExecuteJS(page_calls::SetUnitProgress(unit, TSR_EVENT_RETRY3));
-    ExecuteJS(page_calls::ShowSerialError());
+    // "Port not open" also answers a read that failed on an open line; only the
+    // library's port-closed event says that the line is gone.
+    if (result == TSR_PORT_NOT_OPEN && FportClosed) {
+        FisSerialOpen = false;
+        ExecuteJS(page_calls::ShowSerialError());
+    }
     return result;
 }
 
@@ -109,9 +114,12 @@ std::string TApp::GetStoragePath(const std::string& fileName) {
 
 void TApp::BindCallbacks() {
     const std::string configFile = GetStoragePath("Tessaro.ini");
+    // The configuration names the press's port and the exchange folders: the user's alone.
+    CreatePrivateFile(configFile);
     // The library wants a window handle other than 0 to run its exchange
     // watcher; the process id stands in for the window the host does not have.
     const int32_t window = static_cast<int32_t>(::getpid());
+    FportClosed = false; // the start says again whether the port opens
     Fpool.RunAndWait([configFile, window] {
         TSR_Init(window, configFile.c_str(), &TApp::UnitEventCallback, 0);
         // every start says which program wrote the lines after it
@@ -131,7 +139,7 @@ void TApp::RunAsyncCommand(TCommands command) {
                 for (const std::string& entry : units) {
                     TSR_WriteLogFile(("log for " + entry).c_str());
                     const int32_t u = UnitNumber(entry);
-                    result = NotePortNotOpen(u, TSR_WorkingPosition(u));
+                    result = NoteUnitResult(u, TSR_WorkingPosition(u));
                     PauseAfterUnit();
                 }
                 return result;
@@ -145,7 +153,7 @@ void TApp::RunAsyncCommand(TCommands command) {
                 int32_t result = 0;
                 for (const std::string& entry : units) {
                     const int32_t u = UnitNumber(entry);
-                    result = NotePortNotOpen(u, TSR_ZeroPosition(u));
+                    result = NoteUnitResult(u, TSR_ZeroPosition(u));
                     PauseAfterUnit();
                 }
                 return result;
@@ -172,8 +180,8 @@ void TApp::InkUp(TUnitList units) {
                 result = TSR_InkingUP(u);
                 // Inking-up answers 0 whatever its transactions did; with the
                 // port known closed nothing reached the console.
-                if (!FisSerialOpen)
-                    NotePortNotOpen(u, TSR_PORT_NOT_OPEN);
+                if (FportClosed)
+                    NoteUnitResult(u, TSR_PORT_NOT_OPEN);
                 PauseAfterUnit();
             }
             return result;
@@ -200,12 +208,12 @@ void TApp::ApplySettings(TUnitList units) {
                     continue;
                 const int32_t ductor = FductorValues[u];
                 if (StateValue("ductor_value", u) != ductor)
-                    NotePortNotOpen(u, TSR_SetNewDuctor_Absolute(u, ductor));
+                    NoteUnitResult(u, TSR_SetNewDuctor_Absolute(u, ductor));
                 const int32_t cycle = FductorCycles[u];
                 if (FenableDuctorCycle && StateValue("ductor_cycle", u) != cycle)
-                    NotePortNotOpen(u, TSR_SetNewDuctorCycle_Absolute(u, cycle));
+                    NoteUnitResult(u, TSR_SetNewDuctorCycle_Absolute(u, cycle));
                 if (const std::vector<int32_t> row = UnitKeyRow(u); !row.empty()) {
-                    const int32_t result = NotePortNotOpen(
+                    const int32_t result = NoteUnitResult(
                         u, TSR_SetNewKey_Absolute(u, row.data(), static_cast<int32_t>(row.size())));
                     // A row the console did not take stays for the next apply.
                     if (result == TSR_OK) {
@@ -218,7 +226,7 @@ void TApp::ApplySettings(TUnitList units) {
                 } else if (!FKeysIsRelativeOn) {
                     const int32_t offset = Fkeys[u];
                     if (StateValue("keys", u) != offset && offset != 0) {
-                        const int32_t result = NotePortNotOpen(u, TSR_SetNewKey_Relative(u, offset));
+                        const int32_t result = NoteUnitResult(u, TSR_SetNewKey_Relative(u, offset));
                         // The done event after the value frame cleared the offset
                         // before the commit was answered: a failed write keeps it.
                         if (result != TSR_OK && Fkeys[u] == 0)
@@ -231,7 +239,7 @@ void TApp::ApplySettings(TUnitList units) {
                     const int32_t keys = LibraryKeyCount(FNumberOfKeys.load());
                     const std::vector<float> percentages(static_cast<size_t>(keys), static_cast<float>(percent));
                     const int32_t result =
-                        NotePortNotOpen(u, TSR_SetNewKey_Percentage(u, percentages.data(), FNumberOfKeys));
+                        NoteUnitResult(u, TSR_SetNewKey_Percentage(u, percentages.data(), FNumberOfKeys));
                     ExecuteJS(page_calls::UnitKeysResult(u, result));
                 }
             }
@@ -291,7 +299,7 @@ void TApp::CopyUnit(int32_t target, int32_t source) {
     Fpool.Start(
         [this, target, source] {
             ExecuteJS(page_calls::StopCopyUnit());
-            const int32_t result = NotePortNotOpen(source, NotePortNotOpen(target, TSR_CopyUnit(source, target)));
+            const int32_t result = NoteUnitResult(source, NoteUnitResult(target, TSR_CopyUnit(source, target)));
             // The library copies onto the unit passed as source.
             RequestUnitRead(source);
             return result;
@@ -303,7 +311,7 @@ void TApp::SwapUnit(int32_t target, int32_t source) {
     Fpool.Start(
         [this, target, source] {
             ExecuteJS(page_calls::StopCopyUnit());
-            const int32_t result = NotePortNotOpen(source, NotePortNotOpen(target, TSR_SwapUnits(source, target)));
+            const int32_t result = NoteUnitResult(source, NoteUnitResult(target, TSR_SwapUnits(source, target)));
             RequestUnitRead(target);
             RequestUnitRead(source);
             return result;

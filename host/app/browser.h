@@ -21,7 +21,15 @@ public:
     // Forgets every click action (their owner is going away).
     virtual void UnbindAll() = 0;
 
-    // A modal message box; the user-interface thread handles its events until
-    // it is closed. Nothing where no page can show one.
+    // A modal message box; boxes queue and never nest, and the caller does not
+    // wait for the box to close. Nothing where no page can show one.
     virtual void ShowModalMessage(const std::string& text) { (void)text; }
+
+    // A modal folder picker opening at startFolder; onChosen runs on the
+    // user-interface thread with the folder the operator confirmed, and not at
+    // all on cancel. Nothing where no page can show one.
+    virtual void PickFolder(const std::string& startFolder, std::function<void(const std::string&)> onChosen) {
+        (void)startFolder;
+        (void)onChosen;
+    }
 };

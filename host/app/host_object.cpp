@@ -1,5 +1,6 @@
 #include "app/host_object.h"
 
+#include <algorithm>
 #include <cstdint>
 #include <functional>
 #include <limits>
@@ -7,11 +8,39 @@
 #include <optional>
 #include <variant>
 
+#include "app/unit_list.h"
+
 namespace {
 
 // Parameter types a script value is converted to. Browser and unit-list
 // parameters take no script value at all: those operations are not for the page.
-enum class Param { Integer, Command, Text, Flag, Browser, UnitList };
+// A unit is a printing unit of the press, 1 to "UnitNumber" (and no more than
+// the host's per-unit arrays hold); a memory is a job memory position, 0 to 3.
+enum class Param { Integer, Command, Text, Flag, Unit, Memory, Browser, UnitList };
+
+constexpr int64_t kMemoryPositions = 4;
+
+int64_t HighestUnit() {
+    return std::min<int64_t>(TSR_INI_GetUnitsNumber(), TApp::kUnitSlots - 1);
+}
+
+// A selection the page writes: every entry that is a number must name a unit;
+// other entries are left for the command to meet (it stops there).
+bool SelectionNamesUnits(const std::string& selection) {
+    const int64_t highest = HighestUnit();
+    const TUnitList entries = BuildUnitList(selection);
+    for (size_t i = 1; i < entries.size(); ++i) { // entry 0 is the host's own "0"
+        int32_t unit = 0;
+        try {
+            unit = UnitNumber(entries[i]);
+        } catch (const std::exception&) {
+            continue;
+        }
+        if (unit < 1 || unit > highest)
+            return false;
+    }
+    return true;
+}
 
 using Arg = HostObject::Arg;
 using Args = std::vector<Arg>;
@@ -35,13 +64,19 @@ std::optional<Arg> Convert(Param param, const nlohmann::json& value) {
     switch (param) {
     case Param::Integer:
     case Param::Command:
+    case Param::Unit:
+    case Param::Memory:
     case Param::Flag: {
         const auto n = ScriptInteger(value);
         if (!n)
             return std::nullopt;
-        const int64_t low = param == Param::Integer ? std::numeric_limits<int32_t>::min() : 0;
+        const int64_t low = param == Param::Integer ? std::numeric_limits<int32_t>::min()
+                            : param == Param::Unit  ? 1
+                                                    : 0;
         const int64_t high = param == Param::Integer   ? std::numeric_limits<int32_t>::max()
-                             : param == Param::Command ? tcApplySettings
+                             : param == Param::Command ? int64_t{tcApplySettings}
+                             : param == Param::Unit    ? HighestUnit()
+                             : param == Param::Memory  ? kMemoryPositions - 1
                                                        : 1;
         if (*n < low || *n > high)
             return std::nullopt;
@@ -98,33 +133,29 @@ const std::map<std::string, Operation>& OperationTable() {
          Returns({P::Text}, [](TApp& t, const Args& a) { return t.GetStoragePath(S(a, 0)); })},
         {"saveSettings", None({P::Text}, [](TApp& t, const Args& a) { t.saveSettings(S(a, 0)); })},
         {"browseFolder", None({P::Text}, [](TApp& t, const Args& a) { t.browseFolder(S(a, 0)); })},
-        {"browseFolderList",
-         Returns({P::Text}, [](TApp& t, const Args& a) { return t.browseFolderList(S(a, 0)); })},
-        {"browseFolderChosen", None({P::Text, P::Text},
-                                    [](TApp& t, const Args& a) { t.browseFolderChosen(S(a, 0), S(a, 1)); })},
         {"saveConfig",
-         None({P::Integer, P::Text}, [](TApp& t, const Args& a) { t.saveConfig(I(a, 0), S(a, 1)); })},
-        {"loadConfig", None({P::Integer}, [](TApp& t, const Args& a) { t.loadConfig(I(a, 0)); })},
+         None({P::Memory, P::Text}, [](TApp& t, const Args& a) { t.saveConfig(I(a, 0), S(a, 1)); })},
+        {"loadConfig", None({P::Memory}, [](TApp& t, const Args& a) { t.loadConfig(I(a, 0)); })},
         {"setKeys",
-         None({P::Integer, P::Integer}, [](TApp& t, const Args& a) { t.setKeys(I(a, 0), I(a, 1)); })},
-        {"setKeysPercentage", None({P::Integer, P::Integer},
+         None({P::Unit, P::Integer}, [](TApp& t, const Args& a) { t.setKeys(I(a, 0), I(a, 1)); })},
+        {"setKeysPercentage", None({P::Unit, P::Integer},
                                    [](TApp& t, const Args& a) { t.setKeysPercentage(I(a, 0), I(a, 1)); })},
         {"setKeysMode", None({P::Integer}, [](TApp& t, const Args& a) { t.setKeysMode(I(a, 0)); })},
-        {"setUnitDuctorValue", None({P::Integer, P::Integer},
+        {"setUnitDuctorValue", None({P::Unit, P::Integer},
                                     [](TApp& t, const Args& a) { t.setUnitDuctorValue(I(a, 0), I(a, 1)); })},
-        {"setUnitDuctorCycle", None({P::Integer, P::Integer},
+        {"setUnitDuctorCycle", None({P::Unit, P::Integer},
                                     [](TApp& t, const Args& a) { t.setUnitDuctorCycle(I(a, 0), I(a, 1)); })},
         {"RunAsyncCommand",
          None({P::Command},
               [](TApp& t, const Args& a) { t.RunAsyncCommand(static_cast<TCommands>(I(a, 0))); })},
-        {"GetDuctor", None({P::Integer}, [](TApp& t, const Args& a) { t.GetDuctor(I(a, 0)); })},
-        {"GetDuctorCycle", None({P::Integer}, [](TApp& t, const Args& a) { t.GetDuctorCycle(I(a, 0)); })},
+        {"GetDuctor", None({P::Unit}, [](TApp& t, const Args& a) { t.GetDuctor(I(a, 0)); })},
+        {"GetDuctorCycle", None({P::Unit}, [](TApp& t, const Args& a) { t.GetDuctorCycle(I(a, 0)); })},
         {"LoadInitialState", None({}, [](TApp& t, const Args&) { t.LoadInitialState(); })},
         {"CopyUnit",
-         None({P::Integer, P::Integer}, [](TApp& t, const Args& a) { t.CopyUnit(I(a, 0), I(a, 1)); })},
+         None({P::Unit, P::Unit}, [](TApp& t, const Args& a) { t.CopyUnit(I(a, 0), I(a, 1)); })},
         {"SwapUnit",
-         None({P::Integer, P::Integer}, [](TApp& t, const Args& a) { t.SwapUnit(I(a, 0), I(a, 1)); })},
-        {"setUnitKeys", Operation{{P::Integer, P::Text},
+         None({P::Unit, P::Unit}, [](TApp& t, const Args& a) { t.SwapUnit(I(a, 0), I(a, 1)); })},
+        {"setUnitKeys", Operation{{P::Unit, P::Text},
                                   [](TApp& t, const Args& a) {
                                       return t.setUnitKeys(I(a, 0), S(a, 1)) ? Reply::Nothing() : Reply::Refused();
                                   }}},
@@ -206,6 +237,8 @@ std::optional<HostObject::Call> HostObject::Decode(Access access, const std::str
         return std::nullopt;
     auto value = Convert(found->second.type, args[0]);
     if (!value)
+        return std::nullopt;
+    if (name == "selectedUnits" && !SelectionNamesUnits(std::get<std::string>(*value)))
         return std::nullopt;
     call.args.push_back(std::move(*value));
     return call;

@@ -1,6 +1,7 @@
 #include "host_paths.h"
 
 #include <cstdlib>
+#include <fstream>
 #include <system_error>
 
 std::filesystem::path ProgramFile() {
@@ -37,4 +38,32 @@ std::optional<std::filesystem::path> StorageFolder(const HostPaths& paths) {
     if (auto appData = ApplicationDataFolder())
         return (*appData / kApplicationTitle).lexically_normal();
     return std::nullopt;
+}
+
+bool CreatePrivateFolder(const std::filesystem::path& folder) {
+    namespace fs = std::filesystem;
+    std::error_code error;
+    if (fs::is_directory(folder, error))
+        return true;
+    if (folder.has_parent_path() && folder.parent_path() != folder)
+        fs::create_directories(folder.parent_path(), error);
+    if (fs::create_directory(folder, error))
+        fs::permissions(folder, fs::perms::owner_all, fs::perm_options::replace, error);
+    return fs::is_directory(folder, error);
+}
+
+void CreatePrivateFile(const std::filesystem::path& file) {
+    namespace fs = std::filesystem;
+    std::error_code error;
+    if (fs::exists(fs::symlink_status(file, error)))
+        return;
+    // Made under a temporary name and given its mode before it appears, so the
+    // file is never readable by others.
+    const fs::path temp = file.parent_path() / ("." + file.filename().string() + ".new");
+    fs::remove(temp, error);
+    { std::ofstream(temp, std::ios::binary); }
+    fs::permissions(temp, fs::perms::owner_read | fs::perms::owner_write, fs::perm_options::replace, error);
+    if (!error && !fs::exists(fs::symlink_status(file, error)))
+        fs::rename(temp, file, error);
+    fs::remove(temp, error);
 }

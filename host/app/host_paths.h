@@ -34,3 +34,12 @@ std::filesystem::path PageFolder(const HostPaths& paths);
 // The host's storage folder (not created here); nothing when the
 // application-data folder cannot be named and no folder was chosen.
 std::optional<std::filesystem::path> StorageFolder(const HostPaths& paths);
+
+// Creates folder with its missing parents; the folder itself, when it is new,
+// only for the user (the press PC is shared). False when it is not there after.
+bool CreatePrivateFolder(const std::filesystem::path& folder);
+
+// Creates file empty, only for the user, where it does not exist yet; a file
+// that is there keeps its content and mode (the library keeps the mode when it
+// rewrites a file).
+void CreatePrivateFile(const std::filesystem::path& file);

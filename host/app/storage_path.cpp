@@ -7,8 +7,7 @@ StoragePath BuildStoragePath(const HostPaths& paths, const std::string& fileName
     StoragePath result;
     std::string path;
     if (const auto folder = StorageFolder(paths)) {
-        std::error_code error;
-        std::filesystem::create_directories(*folder, error);
+        CreatePrivateFolder(*folder);
         path = folder->string() + "\\" + fileName;
     } else {
         result.fallback = true;

@@ -39,7 +39,8 @@ std::string RingImage() {
 
 const char* const kScript = R"JS((function () {
   'use strict';
-  var base = __BASE__, names = __NAMES__, properties = __PROPERTIES__, objectName = __OBJECT__;
+  var base = __BASE__, page = __PAGE__, names = __NAMES__, properties = __PROPERTIES__,
+      objectName = __OBJECT__;
   var root = document.documentElement;
 
   function post(path, body) {
@@ -80,16 +81,21 @@ const char* const kScript = R"JS((function () {
   function report(message, source, line) {
     postLater('event', {type: 'console', message: String(message), source: source || '', line: line || 0});
   }
+  function text(value) {
+    try { return String(value); } catch (e) { return '?'; }
+  }
   ['log', 'info', 'warn', 'error', 'debug'].forEach(function (level) {
     var original = console[level];
     console[level] = function () {
-      report(Array.prototype.map.call(arguments, function (a) {
-        try { return String(a); } catch (e) { return '?'; }
-      }).join(' '));
+      report(Array.prototype.map.call(arguments, text).join(' '));
       return original.apply(console, arguments);
     };
   });
   window.addEventListener('error', function (e) { report(e.message, e.filename, e.lineno); });
+  window.addEventListener('unhandledrejection', function (e) {
+    var reason = e.reason;
+    report('Uncaught (in promise) ' + (reason instanceof Error ? reason.name + ': ' + reason.message : text(reason)));
+  });
 
   var bound = new WeakMap();
   function bind(id) {
@@ -101,6 +107,87 @@ const char* const kScript = R"JS((function () {
     ids[id] = true;
     element.addEventListener('click', function () { tryPost('event', {type: 'click', id: id}); }, true);
   }
+
+  // The host's folder picker: a dialog of the bridge's own in a shadow root, so
+  // the page's styles neither reach it nor are touched by it.
+  var picker = null;
+  function closePicker(chosen) {
+    if (!picker) return;
+    var done = picker;
+    picker = null;
+    done.host.remove();
+    postLater('event', {type: 'picked', id: done.id, path: chosen});
+    if (done.returnFocus && done.returnFocus.focus) done.returnFocus.focus();
+  }
+  function openPicker(id, start) {
+    if (picker) closePicker(null);
+    var host = document.createElement('tsr-folder-picker');
+    var shadow = host.attachShadow({mode: 'open'});
+    shadow.innerHTML =
+      '<style>:host{all:initial;position:fixed;inset:0;z-index:2147483647;display:block}' +
+      '.back{position:fixed;inset:0;background:rgba(0,0,0,.45);display:flex;align-items:center;justify-content:center;' +
+      'font:14px/1.4 system-ui,sans-serif;color:#111}' +
+      '.box{background:#fff;border-radius:6px;box-shadow:0 4px 24px rgba(0,0,0,.4);width:min(560px,92vw);' +
+      'max-height:80vh;display:flex;flex-direction:column;padding:16px;box-sizing:border-box}' +
+      'h2{font-size:18px;margin:0 0 8px}.path{font-family:monospace;word-break:break-all;margin:0 0 8px}' +
+      'ul{list-style:none;margin:0;padding:0;overflow:auto;flex:1;border:1px solid #767676;min-height:120px}' +
+      'li button{display:block;width:100%;text-align:left;background:#fff;color:#111;border:0;padding:6px 8px;font:inherit}' +
+      'li button:focus,li button:hover{background:#dbe7ff;outline:2px solid #0b57d0}' +
+      '.error{color:#a00000;margin:8px 0 0}.row{display:flex;gap:8px;justify-content:flex-end;margin-top:12px}' +
+      '.row button{font:inherit;padding:6px 14px;border:1px solid #444;border-radius:4px;background:#f2f2f2;color:#111}' +
+      '.row button.main{background:#0b57d0;color:#fff;border-color:#0b57d0}' +
+      '.row button:focus{outline:2px solid #111;outline-offset:2px}</style>' +
+      '<div class="back"><div class="box" role="dialog" aria-modal="true" aria-labelledby="title">' +
+      '<h2 id="title">Choose a folder</h2><p class="path" id="path" aria-live="polite"></p>' +
+      '<ul id="folders" aria-label="Folders"></ul><p class="error" id="error" role="alert"></p>' +
+      '<div class="row"><button type="button" id="up">Up one level</button>' +
+      '<button type="button" id="cancel">Cancel</button>' +
+      '<button type="button" id="choose" class="main">Choose this folder</button></div></div></div>';
+    var state = {id: id, host: host, shadow: shadow, path: '', parent: '', returnFocus: document.activeElement};
+    picker = state;
+    function $(name) { return shadow.getElementById(name); }
+    function show(path) {
+      var reply = tryPost('event', {type: 'folders', id: id, path: path});
+      var listing = reply && reply.value ? reply.value : {path: path, parent: '', folders: [], error: 'no answer'};
+      state.path = listing.path;
+      state.parent = listing.parent;
+      $('path').textContent = listing.path;
+      $('error').textContent = listing.error || '';
+      $('up').disabled = !listing.parent;
+      var list = $('folders');
+      list.textContent = '';
+      listing.folders.forEach(function (name) {
+        var item = document.createElement('li');
+        var button = document.createElement('button');
+        button.type = 'button';
+        button.textContent = name;
+        button.addEventListener('click', function () {
+          show(listing.path.replace(/\/+$/, '') + '/' + name);
+        });
+        item.appendChild(button);
+        list.appendChild(item);
+      });
+      var first = list.querySelector('button');
+      (first || $('choose')).focus();
+    }
+    $('up').addEventListener('click', function () { if (state.parent) show(state.parent); });
+    $('cancel').addEventListener('click', function () { closePicker(null); });
+    $('choose').addEventListener('click', function () { closePicker(state.path); });
+    shadow.addEventListener('keydown', function (e) {
+      if (e.key === 'Escape') { e.preventDefault(); closePicker(null); return; }
+      if (e.key !== 'Tab') return;
+      // Focus stays in the dialog.
+      var all = Array.prototype.filter.call(shadow.querySelectorAll('button'), function (b) { return !b.disabled; });
+      if (!all.length) return;
+      var at = all.indexOf(shadow.activeElement);
+      if (e.shiftKey && at <= 0) { e.preventDefault(); all[all.length - 1].focus(); }
+      else if (!e.shiftKey && at === all.length - 1) { e.preventDefault(); all[0].focus(); }
+    });
+    (document.body || root).appendChild(host);
+    show(start);
+  }
+
+  // Modal messages queue: each waits for the one before it to be closed.
   function handle(message) {
     switch (message.k) {
     case 'js':
@@ -108,10 +195,8 @@ const char* const kScript = R"JS((function () {
       break;
     case 'bind': bind(message.id); break;
     case 'show': root.classList.add('tsr-shown'); break;
-    case 'modal':
-      window.alert(message.text);
-      postLater('event', {type: 'modal', id: message.id});
-      break;
+    case 'modal': window.alert(message.text); break;
+    case 'picker': openPicker(message.id, message.start); break;
     case 'focus': window.focus(); break;
     }
   }
@@ -122,11 +207,11 @@ const char* const kScript = R"JS((function () {
     announced = true;
     var navigation = performance.getEntriesByType ? performance.getEntriesByType('navigation')[0] : null;
     tryPost('event', {type: 'loadend', status: (navigation && navigation.responseStatus) || 200});
-    // From here on the host knows the page and its page calls reach it.
+    // Page calls reach the page from the start; this tells a page that waits for it.
     window.tsrHostReady = true;
     window.dispatchEvent(new Event('tsr-host-ready'));
   }
-  var stream = new EventSource(base + 'stream');
+  var stream = new EventSource(base + 'stream?page=' + page);
   stream.onopen = function () { open = true; announce(); };
   stream.onmessage = function (e) { handle(JSON.parse(e.data)); };
   window.addEventListener('load', function () { loaded = true; announce(); });
@@ -177,6 +262,7 @@ BridgeMarkup MakeBridgeMarkup(const BridgeScriptSetup& setup) {
     ReplaceAll(script, "__NAMES__", literal(setup.operations));
     ReplaceAll(script, "__PROPERTIES__", literal(setup.properties));
     ReplaceAll(script, "__OBJECT__", literal(setup.objectName));
+    ReplaceAll(script, "__PAGE__", literal(setup.page));
     // Until the host shows the page (its load-end), only the ring on white is seen.
     BridgeMarkup markup;
     markup.style = "<style>html:not(.tsr-shown){background:#fff url(\"data:image/svg+xml," + RingImage() +

@@ -7,7 +7,8 @@
 // scripts: the global host object, the ordered stream of page calls, console,
 // context-menu and keyboard hooks, and the loading ring shown until load-end.
 struct BridgeScriptSetup {
-    std::string base; // absolute path of the bridge requests, "/<secret>/~host/"
+    std::string base; // absolute path of the bridge requests, "/<page path>/~host/"
+    std::string page; // this load of the page: the stream it opens is its own
     std::string objectName;
     std::vector<std::string> operations;
     std::vector<std::string> properties;

@@ -1,5 +1,7 @@
 #include "f_home/chromium_window.h"
 
+#include "app/host_paths.h"
+
 #include <cerrno>
 #include <chrono>
 #include <csignal>
@@ -48,8 +50,7 @@ ChromiumWindow::~ChromiumWindow() {
 }
 
 bool ChromiumWindow::Open(const std::string& address, std::function<void()> onClosed, std::string& error) {
-    std::error_code ignored;
-    std::filesystem::create_directories(profile_, ignored);
+    CreatePrivateFolder(profile_); // the browser keeps the page's storage and cookies there
     std::vector<std::string> args = {browser_.string(),
                                      "--app=" + address,
                                      "--user-data-dir=" + profile_.string(),

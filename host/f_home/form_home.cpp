@@ -25,12 +25,20 @@ void TformHome::FormShow() {
         std::cout << address << std::endl;
     }
     fApp = std::make_unique<TApp>(ui_, paths_);
+    // Page calls are kept for the page until its stream opens, so the host
+    // object works from the moment it exists: a page may start in its load handler.
+    fApp->internalBrowser = &bridge_;
     hostObject_ = std::make_unique<HostObject>(*fApp);
+    bridge_.SetErrorReport([this](const std::string& what) {
+        if (fApp)
+            fApp->ReportUnexpectedError(what);
+    });
     bridge_.SetScriptObject(hostObject_.get());
 }
 
 void TformHome::FormClose() {
     bridge_.SetScriptObject(nullptr);
+    bridge_.SetErrorReport(nullptr);
     hostObject_.reset();
     fApp.reset();
 }

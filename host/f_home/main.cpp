@@ -173,8 +173,17 @@ int main(int argc, char** argv) {
 
     const auto programFile = ProgramFile();
     SingleInstance instance(SingleInstance::Identity(programFile));
-    if (!instance.Acquire())
-        return 0; // the running instance comes to the front
+    const SingleInstance::Outcome held = instance.Acquire();
+    if (held.kind == SingleInstance::Outcome::Failed) {
+        std::cerr << "tessaro: " << held.text << "\n";
+        return 1;
+    }
+    if (held.kind == SingleInstance::Outcome::Answered) {
+        // The running instance brought its window to the front, or has none
+        // and gave an address of its page for one more browser.
+        std::cout << "Tessaro Control is already running" << held.text << std::endl;
+        return 0;
+    }
 
     SignalWatch::BlockInAllThreads();
     HostPaths paths{programFile.parent_path(), line->storage, line->pageFolder};
@@ -216,17 +225,25 @@ int main(int argc, char** argv) {
         std::cerr << demo->Describe(); // standard output's first line is the page address
     TformHome form(ui, bridge, paths, window.get());
     bridge.SetEvents(&form);
-    instance.Listen([&ui, &form] { ui.Post([&form] { form.BringToFront(); }); });
+    const bool hasWindow = window != nullptr;
+    instance.Listen([&ui, &form, &bridge, hasWindow]() -> std::string {
+        if (!hasWindow)
+            return ": " + bridge.NewPageAddress();
+        ui.Post([&form] { form.BringToFront(); });
+        return "; its window is brought to the front.";
+    });
     SignalWatch signals(ui);
     ui.Post([&form] { form.FormShow(); });
     ui.Run();
 
-    instance.StopListening();
+    // A start from now on waits until this instance has ended.
+    instance.SetEnding();
     bridge.SetEvents(nullptr);
     form.FormClose();
     if (window)
         window->Close();
     bridge.Stop();
     demo.reset(); // the library has let go of the port
+    instance.StopListening();
     return 0;
 }

@@ -1,14 +1,14 @@
 #pragma once
 
-#include <atomic>
 #include <filesystem>
 #include <functional>
+#include <memory>
 #include <string>
-#include <thread>
 
 // At most one running instance per program file. The identity is the full
 // path of the program file, upper-cased, with every separator replaced by
-// "_"; it names a machine-wide socket that the running instance holds.
+// "_". Only the user's own processes can hold it or reach the instance that
+// holds it: another user can neither take the identity first nor speak to it.
 class SingleInstance {
 public:
     static std::string Identity(const std::filesystem::path& programFile);
@@ -18,19 +18,30 @@ public:
     SingleInstance(const SingleInstance&) = delete;
     SingleInstance& operator=(const SingleInstance&) = delete;
 
-    // True when this process is now the instance. False when another instance
-    // holds the identity; that instance has been asked to come to the front.
-    bool Acquire();
+    struct Outcome {
+        enum Kind {
+            Acquired, // this process is the instance now
+            Answered, // the running instance answered; text is its answer
+            Failed    // neither: text says why
+        } kind = Failed;
+        std::string text;
+    };
+    // Becomes the instance, or asks the running one. An instance that is
+    // ending (waiting for its press tasks) is waited for, then this process
+    // becomes the instance.
+    Outcome Acquire();
 
-    // Runs onFront (on a thread of its own) each time a later start asks.
-    void Listen(std::function<void()> onFront);
+    // From now on each later start gets the text that answer returns (called
+    // on a thread of its own).
+    void Listen(std::function<std::string()> answer);
+    // Later starts are told to wait: this instance is ending.
+    void SetEnding();
     void StopListening();
 
     const std::string& identity() const { return identity_; }
 
 private:
+    struct Impl;
     std::string identity_;
-    int socket_ = -1;
-    int stopPipe_[2] = {-1, -1};
-    std::thread listener_;
+    std::unique_ptr<Impl> impl_;
 };

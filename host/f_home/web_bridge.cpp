@@ -6,6 +6,8 @@
 #include <chrono>
 #include <condition_variable>
 #include <cstdint>
+#include <cstring>
+#include <optional>
 #include <deque>
 #include <fstream>
 #include <future>
@@ -18,6 +20,7 @@
 
 #include "f_home/bridge_request.h"
 #include "f_home/bridge_script.h"
+#include "app/folder_browser.h"
 #include "f_home/page_files.h"
 
 namespace {
@@ -27,13 +30,35 @@ using nlohmann::json;
 constexpr const char* kBridgePath = "~host/";
 constexpr auto kStreamPing = std::chrono::seconds(5);
 
-std::string NewSecret() {
+std::string NewSecret(int length = 32) {
     std::random_device random;
     static const char digits[] = "0123456789abcdef";
     std::string secret;
-    for (int i = 0; i < 32; ++i)
+    for (int i = 0; i < length; ++i)
         secret += digits[random() & 15u];
     return secret;
+}
+
+constexpr const char* kCookieName = "tsr_session";
+// What the page may have waiting for it before its stream opens; a page that
+// never opens its stream cannot make the host hold more.
+constexpr size_t kQueuedBytesLimit = 32u << 20;
+
+// The value of one cookie in a Cookie header; empty when it is not there.
+std::string CookieValue(const std::string& header, const std::string& name) {
+    size_t at = 0;
+    while (at < header.size()) {
+        const size_t end = std::min(header.find(';', at), header.size());
+        size_t begin = at;
+        while (begin < end && header[begin] == ' ')
+            ++begin;
+        const std::string pair = header.substr(begin, end - begin);
+        const size_t equals = pair.find('=');
+        if (equals != std::string::npos && pair.substr(0, equals) == name)
+            return pair.substr(equals + 1);
+        at = end + 1;
+    }
+    return std::string();
 }
 
 bool SameSecret(const std::string& a, const std::string& b) {
@@ -68,9 +93,13 @@ struct WebBridge::Impl {
     UiLoop& ui;
     Options options;
     PageFiles files;
-    const std::string secret = NewSecret();
-    const BridgeMarkup markup = MakeBridgeMarkup(
-        {Prefix() + kBridgePath, options.objectName, options.operations, options.properties});
+    // The page lives below a path of its own; what lets a request in is the
+    // session cookie, which the page gets once for a single-use token.
+    const std::string pagePath = NewSecret(16);
+    const std::string cookie = NewSecret();
+    std::mutex tokenLock;
+    std::vector<std::string> tokens; // not yet used
+    std::string firstToken;
     httplib::Server server;
     std::thread serverThread;
     int port = 0;
@@ -78,25 +107,53 @@ struct WebBridge::Impl {
     ScriptObject* object = nullptr; // user-interface thread only
     std::atomic<BrowserEvents*> events{nullptr};
 
-    // The event stream to the page.
+    // The event stream to the page. Page calls are kept for the page served
+    // last until its stream opens; a newer load of the page replaces it.
     mutable std::mutex streamLock;
     std::condition_variable streamWake;
     std::deque<std::string> outgoing;
+    size_t outgoingBytes = 0;
+    std::string currentPage; // empty: no page served yet
     uint64_t generation = 0;
     bool connected = false;
     bool stopping = false;
 
+    // Folder pickers open in the page, by id; user-interface thread only.
+    uint64_t lastPicker = 0;
+    std::map<uint64_t, std::pair<std::string, std::function<void(const std::string&)>>> pickers;
+    std::function<void(const std::string&)> errorReport; // user-interface thread only
+
     std::mutex clickLock;
     std::map<std::string, std::function<void()>> clicks;
 
-    std::atomic<uint64_t> modalIssued{0};
-    std::atomic<uint64_t> modalClosed{0};
     bool passDefault = false; // user-interface thread only, during a key event
 
     std::string Host() const { return "127.0.0.1:" + std::to_string(port); }
-    std::string Prefix() const { return "/" + secret + "/"; }
+    std::string Prefix() const { return "/" + pagePath + "/"; }
 
-    bool Allowed(const httplib::Request& request) const {
+    std::string NewToken() {
+        std::lock_guard lock(tokenLock);
+        tokens.push_back(NewSecret());
+        // Addresses nobody opened do not pile up.
+        if (tokens.size() > 16)
+            tokens.erase(tokens.begin());
+        return tokens.back();
+    }
+
+    // Takes the token if it is one not yet used.
+    bool UseToken(const std::string& token) {
+        std::lock_guard lock(tokenLock);
+        for (auto it = tokens.begin(); it != tokens.end(); ++it) {
+            if (SameSecret(*it, token)) {
+                tokens.erase(it);
+                return true;
+            }
+        }
+        return false;
+    }
+
+    // The request comes from a page of this host on this machine.
+    bool FromHere(const httplib::Request& request) const {
         if (request.remote_addr.rfind("127.", 0) != 0 && request.remote_addr != "::1")
             return false;
         const std::string host = request.get_header_value("Host");
@@ -109,18 +166,51 @@ struct WebBridge::Impl {
             if (site != "same-origin" && site != "none")
                 return false;
         }
-        const std::string prefix = Prefix();
-        return request.path.size() >= prefix.size() &&
-               SameSecret(request.path.substr(0, prefix.size()), prefix);
+        return true;
     }
 
-    // Queues one message for the page; dropped while no page is connected.
+    bool HasSession(const httplib::Request& request) const {
+        const std::string prefix = Prefix();
+        if (request.path.compare(0, prefix.size(), prefix) != 0)
+            return false;
+        std::string shown;
+        for (auto [it, end] = request.headers.equal_range("Cookie"); it != end && shown.empty(); ++it)
+            shown = CookieValue(it->second, kCookieName);
+        return SameSecret(shown, cookie);
+    }
+
+    // "/TOKEN/index.html": the address the browser is started with.
+    static std::optional<std::string> TokenOf(const std::string& path) {
+        constexpr const char* kIndex = "/index.html";
+        if (path.size() != 1 + 32 + std::strlen(kIndex) || path[0] != '/' || path.compare(33, std::string::npos, kIndex) != 0)
+            return std::nullopt;
+        return path.substr(1, 32);
+    }
+
+    // Exchanges a fresh token for the session cookie and sends the browser on to the page.
+    bool ExchangeToken(const httplib::Request& request, httplib::Response& response) {
+        if (request.method != "GET")
+            return false;
+        const auto token = TokenOf(request.path);
+        if (!token || !UseToken(*token))
+            return false;
+        response.status = 303;
+        response.set_header("Location", Prefix() + "index.html");
+        response.set_header("Set-Cookie", std::string(kCookieName) + "=" + cookie + "; Path=" + Prefix() +
+                                              "; HttpOnly; SameSite=Strict");
+        response.set_header("Cache-Control", "no-store");
+        return true;
+    }
+
+    // Queues one message for the page served last; dropped while no page has
+    // been served, or when that page has left too much waiting.
     bool Send(const json& message) {
         std::string data = "data: " + Dump(message) + "\n\n";
         {
             std::lock_guard lock(streamLock);
-            if (!connected || stopping)
+            if (currentPage.empty() || stopping || outgoingBytes + data.size() > kQueuedBytesLimit)
                 return false;
+            outgoingBytes += data.size();
             outgoing.push_back(std::move(data));
         }
         streamWake.notify_all();
@@ -128,16 +218,20 @@ struct WebBridge::Impl {
     }
 
     // Runs work on the user-interface thread and waits for its answer.
+    // An error that escapes the work goes to the error report; the caller gets no value.
     json OnUi(std::function<json()> work) {
         auto promise = std::make_shared<std::promise<json>>();
         auto answer = promise->get_future();
-        const bool posted = ui.Post([promise, work = std::move(work)] {
+        const bool posted = ui.Post([this, promise, work = std::move(work)] {
             try {
                 promise->set_value(work());
+                return;
             } catch (const std::exception& error) {
-                std::cerr << "tessaro: host call failed: " << error.what() << "\n";
-                promise->set_value(json::object());
+                ReportError(error.what());
+            } catch (...) {
+                ReportError("unknown error");
             }
+            promise->set_value(json::object());
         });
         if (!posted)
             return json{{"refused", true}};
@@ -145,6 +239,16 @@ struct WebBridge::Impl {
             return answer.get();
         } catch (const std::future_error&) { // the loop quit before the work ran
             return json{{"refused", true}};
+        }
+    }
+
+    void ReportError(const std::string& what) {
+        std::cerr << "tessaro: host call failed: " << what << "\n";
+        if (errorReport) {
+            try {
+                errorReport(what);
+            } catch (...) { // the report itself must not end the program
+            }
         }
     }
 
@@ -184,20 +288,45 @@ struct WebBridge::Impl {
         return value >= INT32_MIN && value <= INT32_MAX ? static_cast<int>(value) : fallback;
     }
 
+    static uint64_t IdMember(const json& body) {
+        const auto member = body.find("id");
+        return member != body.end() && member->is_number_unsigned() ? member->get<uint64_t>() : 0;
+    }
+
     void HandleEvent(const httplib::Request& request, httplib::Response& response) {
         json body = json::parse(request.body, nullptr, false);
         if (!body.is_object())
             body = json::object();
         const std::string type = TextMember(body, "type");
         json reply = json::object();
-        if (type == "modal") {
-            const auto member = body.find("id");
-            const uint64_t id =
-                member != body.end() && member->is_number_unsigned() ? member->get<uint64_t>() : 0;
-            uint64_t seen = modalClosed.load();
-            while (id > seen && !modalClosed.compare_exchange_weak(seen, id)) {
-            }
-            ui.Wake();
+        if (type == "folders") {
+            const uint64_t id = IdMember(body);
+            const std::string path = TextMember(body, "path");
+            reply = OnUi([this, id, path] {
+                const auto found = pickers.find(id);
+                if (found == pickers.end())
+                    return json::object();
+                json listing = json::parse(FolderListing(path, found->second.first), nullptr, false);
+                if (listing.is_discarded())
+                    listing = json{{"path", path}, {"parent", ""}, {"folders", json::array()},
+                                   {"error", "the folder cannot be listed"}};
+                return json{{"value", listing}};
+            });
+        } else if (type == "picked") {
+            const uint64_t id = IdMember(body);
+            const auto member = body.find("path");
+            const bool chosen = member != body.end() && member->is_string();
+            const std::string path = chosen ? member->get<std::string>() : std::string();
+            OnUi([this, id, chosen, path] {
+                const auto found = pickers.find(id);
+                if (found == pickers.end())
+                    return json::object();
+                auto onChosen = std::move(found->second.second);
+                pickers.erase(found);
+                if (chosen && onChosen)
+                    onChosen(path);
+                return json::object();
+            });
         } else if (type == "console") {
             const std::string message = TextMember(body, "message");
             const std::string source = TextMember(body, "source");
@@ -246,15 +375,19 @@ struct WebBridge::Impl {
         response.set_content(Dump(reply), "application/json");
     }
 
-    void HandleStream(httplib::Response& response) {
+    void HandleStream(const httplib::Request& request, httplib::Response& response) {
         uint64_t mine = 0;
         {
             std::lock_guard lock(streamLock);
+            if (currentPage.empty() || request.get_param_value("page") != currentPage) {
+                // A page that a newer load replaced: 204 tells it not to come back.
+                response.status = 204;
+                return;
+            }
             mine = ++generation;
             connected = true;
-            outgoing.clear();
         }
-        streamWake.notify_all(); // an older stream ends
+        streamWake.notify_all(); // an older stream of the same page ends
         ui.Wake();
         response.set_header("Cache-Control", "no-store");
         response.set_header("X-Accel-Buffering", "no");
@@ -275,6 +408,7 @@ struct WebBridge::Impl {
                         batch += outgoing.front();
                         outgoing.pop_front();
                     }
+                    outgoingBytes = 0;
                 }
                 return sink.write(batch.data(), batch.size());
             },
@@ -301,9 +435,28 @@ struct WebBridge::Impl {
             return;
         }
         if (found.file == files.Root() / "index.html")
-            content = InjectBridge(content, markup);
+            content = InjectBridge(content, MakeBridgeMarkup({Prefix() + kBridgePath, NewPage(),
+                                                               options.objectName, options.operations,
+                                                               options.properties}));
         response.set_header("Cache-Control", "no-store");
         response.set_content(content, PageFiles::ContentType(found.file).c_str());
+    }
+
+    // A new load of the page: page calls from now on are kept for it, and the
+    // older page's stream ends.
+    std::string NewPage() {
+        std::string page = NewSecret(16);
+        {
+            std::lock_guard lock(streamLock);
+            currentPage = page;
+            outgoing.clear();
+            outgoingBytes = 0;
+            ++generation;
+            connected = false;
+        }
+        streamWake.notify_all();
+        ui.Wake();
+        return page;
     }
 
     bool IsBridge(const httplib::Request& request, const char* name) const {
@@ -321,15 +474,21 @@ WebBridge::WebBridge(UiLoop& ui, Options options) : impl_(std::make_unique<Impl>
     server.set_keep_alive_timeout(1);
     server.set_payload_max_length(16u << 20);
     server.set_pre_routing_handler([impl](const httplib::Request& request, httplib::Response& response) {
-        if (impl->Allowed(request))
-            return httplib::Server::HandlerResponse::Unhandled;
+        if (impl->FromHere(request)) {
+            if (impl->HasSession(request))
+                return httplib::Server::HandlerResponse::Unhandled;
+            if (impl->ExchangeToken(request, response))
+                return httplib::Server::HandlerResponse::Handled;
+        }
         response.status = 403;
         response.set_content("Forbidden", "text/plain");
+        // Whatever the refused request still sends is not read as a next request.
+        response.set_header("Connection", "close");
         return httplib::Server::HandlerResponse::Handled;
     });
     server.Get(".*", [impl](const httplib::Request& request, httplib::Response& response) {
         if (impl->IsBridge(request, "stream"))
-            impl->HandleStream(response);
+            impl->HandleStream(request, response);
         else if (request.path.rfind(impl->Prefix() + kBridgePath, 0) == 0)
             response.status = 404;
         else
@@ -398,11 +557,20 @@ void WebBridge::Stop() {
 int WebBridge::Port() const {
     return impl_->port;
 }
-const std::string& WebBridge::Secret() const {
-    return impl_->secret;
-}
 std::string WebBridge::PageAddress() const {
-    return "http://" + impl_->Host() + impl_->Prefix() + "index.html";
+    auto& impl = *impl_;
+    {
+        std::lock_guard lock(impl.tokenLock);
+        if (!impl.firstToken.empty())
+            return "http://" + impl.Host() + "/" + impl.firstToken + "/index.html";
+    }
+    const std::string token = impl.NewToken();
+    std::lock_guard lock(impl.tokenLock);
+    impl.firstToken = token;
+    return "http://" + impl.Host() + "/" + token + "/index.html";
+}
+std::string WebBridge::NewPageAddress() {
+    return "http://" + impl_->Host() + "/" + impl_->NewToken() + "/index.html";
 }
 
 void WebBridge::SetScriptObject(ScriptObject* object) {
@@ -410,6 +578,9 @@ void WebBridge::SetScriptObject(ScriptObject* object) {
 }
 void WebBridge::SetEvents(BrowserEvents* events) {
     impl_->events = events;
+}
+void WebBridge::SetErrorReport(std::function<void(const std::string&)> report) {
+    impl_->errorReport = std::move(report);
 }
 
 void WebBridge::ExecuteJS(const std::string& code) {
@@ -439,21 +610,18 @@ void WebBridge::ShowPage() {
 }
 
 void WebBridge::ShowModalMessage(const std::string& text) {
+    // The page shows its boxes one after another; the host waits for none of
+    // them, so a page blocked in a host call cannot hold the host.
+    impl_->Send({{"k", "modal"}, {"text", text}});
+}
+
+void WebBridge::PickFolder(const std::string& startFolder, std::function<void(const std::string&)> onChosen) {
     auto& impl = *impl_;
-    const uint64_t id = ++impl.modalIssued;
-    uint64_t streamAtStart = 0;
-    {
-        std::lock_guard lock(impl.streamLock);
-        streamAtStart = impl.generation;
-    }
-    if (!impl.Send({{"k", "modal"}, {"id", id}, {"text", text}}))
-        return;
-    impl.ui.RunUntil([&] {
-        if (impl.modalClosed.load() >= id)
-            return true;
-        std::lock_guard lock(impl.streamLock);
-        return impl.stopping || !impl.connected || impl.generation != streamAtStart;
-    });
+    const uint64_t id = ++impl.lastPicker;
+    // One picker at a time: a newer one replaces the one still open.
+    impl.pickers.clear();
+    impl.pickers[id] = {startFolder, std::move(onChosen)};
+    impl.Send({{"k", "picker"}, {"id", id}, {"start", startFolder}});
 }
 
 void WebBridge::ShowDevTools() {

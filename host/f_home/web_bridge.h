@@ -27,10 +27,15 @@ public:
 //
 // Page to host: each access to the host object is one synchronous request
 // that runs on the user-interface thread before the script goes on. Host to
-// page: script texts travel over one ordered event stream to the page that
-// connected last. Every request must carry the per-start secret in its path,
-// a Host header naming the loopback address and port, and a same-origin
-// Origin where one is sent; anything else is answered 403 and runs nothing.
+// page: script texts travel over one ordered event stream to the page served
+// last; what is sent before its stream opens waits for it.
+//
+// The page address carries a single-use token: its first load exchanges it
+// for a session cookie (HttpOnly, SameSite=Strict, scoped to the page's path)
+// and goes on to the page. Every other request must show that cookie, a Host
+// header naming the loopback address and port, and a same-origin Origin where
+// one is sent; anything else is answered 403, runs nothing and ends its
+// connection.
 class WebBridge : public Browser {
 public:
     struct Options {
@@ -52,14 +57,18 @@ public:
     void Stop();
 
     int Port() const;
-    const std::string& Secret() const;
-    // The page address with the secret: http://127.0.0.1:PORT/SECRET/index.html
+    // The address the window opens: http://127.0.0.1:PORT/TOKEN/index.html,
+    // good for one load (the same address each time it is asked).
     std::string PageAddress() const;
+    // Another single-use address, for one more browser.
+    std::string NewPageAddress();
 
     // The object behind the page's host object; nullptr refuses every access.
     // On the user-interface thread.
     void SetScriptObject(ScriptObject* object);
     void SetEvents(BrowserEvents* events);
+    // Where an error that escapes a host call goes, on the user-interface thread.
+    void SetErrorReport(std::function<void(const std::string&)> report);
 
     // Browser
     void ExecuteJS(const std::string& code) override;
@@ -70,9 +79,12 @@ public:
     bool PageConnected() const;
     // Ends the loading ring; the page becomes visible.
     void ShowPage();
-    // A modal message box in the page. On the user-interface thread, which
-    // keeps handling its events until the box is closed or the page goes away.
+    // A modal message box in the page; boxes queue there, one after another.
+    // Returns at once.
     void ShowModalMessage(const std::string& text) override;
+    // The host's folder picker, drawn in the page by the bridge. On the
+    // user-interface thread; onChosen runs there if the operator confirms.
+    void PickFolder(const std::string& startFolder, std::function<void(const std::string&)> onChosen) override;
     // Lets the browser act on the key being handled (it opens its developer tools for F12).
     void ShowDevTools();
     void BringToFront();

@@ -10,12 +10,23 @@
 namespace tsr {
 namespace {
 
+// Blanks, tabs and carriage returns: a CR left before the CR LF (a file
+// edited by hand or passed through two line-end conversions) is no part of
+// the value, as the system's own profile functions read it.
 std::string TrimSpaces(const std::string& text) {
-    const std::size_t first = text.find_first_not_of(" \t");
+    const std::size_t first = text.find_first_not_of(" \t\r");
     if (first == std::string::npos)
         return {};
-    const std::size_t last = text.find_last_not_of(" \t");
+    const std::size_t last = text.find_last_not_of(" \t\r");
     return text.substr(first, last - first + 1);
+}
+
+// One pair of matching quotes around a value is no part of it (a hand-edited
+// PathLogs="C:\Program Files\Tessaro\log" names the folder without them).
+std::string WithoutQuotes(std::string value) {
+    if (value.size() >= 2 && (value.front() == '"' || value.front() == '\'') && value.back() == value.front())
+        return value.substr(1, value.size() - 2);
+    return value;
 }
 
 bool SameName(const std::string& a, const std::string& b) {
@@ -43,7 +54,7 @@ struct Line {
             return std::nullopt;
         return TrimSpaces(text.substr(0, eq));
     }
-    std::string Value() const { return TrimSpaces(text.substr(text.find('=') + 1)); }
+    std::string Value() const { return WithoutQuotes(TrimSpaces(text.substr(text.find('=') + 1))); }
 };
 
 constexpr char kByteOrderMark[] = "\xEF\xBB\xBF";
@@ -131,7 +142,8 @@ int IniFile::LeadingInt(const std::string& text) {
 
 std::string IniFile::ReadString(const std::string& section, const std::string& key, const std::string& def,
                                 int maxChars) const {
-    std::string value = def;
+    // Trailing blanks of the default are cut, as the system's function does.
+    std::string value = def.substr(0, def.find_last_not_of(' ') + 1);
     if (!path_.empty())
         if (std::optional<std::string> content = fs_.ReadFile(path_))
             if (auto found = Lookup(Parse(*content), section, key))
@@ -160,7 +172,8 @@ bool IniFile::WriteString(const std::string& section, const std::string& key, co
         p = Parse(*content);
     else if (fs_.Exists(path_))
         return false; // there but unreadable: writing would replace all its other keys
-    const std::string line = key + "=" + value.substr(0, value.find_first_of("\r\n"));
+    const std::string text = value.substr(0, value.find_first_of("\r\n"));
+    const std::string line = key + "=" + text;
 
     const long header = FindSection(p, section);
     if (header < 0) {
@@ -169,11 +182,14 @@ bool IniFile::WriteString(const std::string& section, const std::string& key, co
     } else {
         const std::size_t end = SectionEnd(p, static_cast<std::size_t>(header));
         std::optional<std::size_t> at;
+        std::string spelling; // the file's spelling of the key, kept when it is replaced
         for (std::size_t i = static_cast<std::size_t>(header) + 1; i < end && !at; ++i)
-            if (auto k = p.lines[i].Key(); k && SameName(*k, key))
+            if (auto k = p.lines[i].Key(); k && SameName(*k, key)) {
                 at = i;
+                spelling = *k;
+            }
         if (at) {
-            p.lines[*at].text = line;
+            p.lines[*at].text = spelling + "=" + text;
         } else {
             // after the section's last non-blank line, so blank lines before the next section stay there
             std::size_t insert = end;

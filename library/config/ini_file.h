@@ -6,7 +6,10 @@ namespace tsr {
 class FileSystem;
 
 // One INI file with private-profile semantics: sections and keys match
-// ignoring case, the value is the text after the first "=" trimmed of blanks.
+// ignoring case, the value is the text after the first "=" trimmed of blanks
+// (and of a CR before the line end), one pair of matching quotes around it
+// taken off; a default loses its trailing blanks; a replaced key keeps the
+// file's spelling.
 // Every call opens, reads or updates, and closes the file; no handle is kept.
 // Lines written anew end in CR LF; a file that already uses bare LF keeps it.
 class IniFile {

@@ -96,9 +96,36 @@ TEST_F(IniFileTest, WriteReplacesInPlaceAppendsToItsSectionOrAddsTheSection) {
     EXPECT_TRUE(ini.WriteString("GENERAL", "COM1", "5"));
     EXPECT_TRUE(ini.WriteString("GENERAL", "Language", "de"));
     EXPECT_TRUE(ini.WriteString("NEW", "Key", ""));
-    EXPECT_EQ(test::ReadText(path), "; kept\r\n[general]\r\nCOM1=5\r\nOther=x\r\nLanguage=de\r\n\r\n"
+    // the replaced key keeps the file's spelling, as the system's function keeps it
+    EXPECT_EQ(test::ReadText(path), "; kept\r\n[general]\r\ncom1=5\r\nOther=x\r\nLanguage=de\r\n\r\n"
                                     "[INKINGUP]\r\nKeys=15\r\n[NEW]\r\nKey=\r\n");
     EXPECT_EQ(ini.ReadString("New", "KEY", "def"), "");
+}
+
+// What the system's private-profile functions read from hand-edited files.
+TEST_F(IniFileTest, ValuesReadAsTheSystemReadsThem) {
+    struct Case {
+        const char* line;
+        const char* value;
+    };
+    const Case cases[] = {
+        {"PathLogs=\"C:\\Program Files\\Tessaro\\log\"", "C:\\Program Files\\Tessaro\\log"},
+        {"PathLogs = 'log' ", "log"},
+        {"PathLogs=\"\"", ""},
+        {"PathLogs=\"log'", "\"log'"},           // quotes that do not match stay
+        {"PathLogs=\"", "\""},                  // one quote alone stays
+        {"PathLogs=\"\"log\"\"", "\"log\""},      // one pair only
+        {"PathLogs=a \"b\"", "a \"b\""},          // quotes inside stay
+        {"PathLogs=log\r", "log"},               // a CR before the CR LF
+        {"PathLogs=log \r\r", "log"},
+    };
+    for (const Case& c : cases) {
+        test::WriteText(path, std::string("[GENERAL]\r\n") + c.line + "\r\nCOM1=\"7\"\r\n");
+        EXPECT_EQ(ini.ReadString("GENERAL", "PathLogs", "x"), c.value) << c.line;
+        EXPECT_EQ(ini.ReadInt("GENERAL", "COM1", 1), 7) << c.line;
+    }
+    EXPECT_EQ(ini.ReadString("GENERAL", "Missing", "log  "), "log"); // a default's trailing blanks are cut
+    EXPECT_EQ(ini.ReadString("GENERAL", "Missing", "  log\t"), "  log\t");
 }
 
 TEST_F(IniFileTest, FileWithBareLineFeedsKeepsThem) {

@@ -242,6 +242,32 @@ TEST(PortOpen, AnOperationThatSucceedsShowsNoSerialError) {
     EXPECT_TRUE(rig.app->GetisSerialOpen());
 }
 
+// A console that answers units 1 and 2 only: unit 3's operations fail on a
+// working line. The unit shows as given up; the line is not called closed.
+TEST(PortOpen, AUnitThatDoesNotAnswerFailsAloneWithoutTheSerialError) {
+    const std::vector<ClosedPortCase> cases = {
+        {"key offset", [](TApp& a) { a.setKeys(3, 5); a.SetselectedUnits("3"); a.RunAsyncCommand(tcApplySettings); }, {3}},
+        {"swap", [](TApp& a) { a.SwapUnit(3, 1); }, {3}},
+    };
+    for (const ClosedPortCase& c : cases) {
+        SCOPED_TRACE(c.name);
+        HostRig rig({.units = 3, .consoleUnits = 2});
+        rig.StartLibrary();
+        c.run(*rig.app);
+        ASSERT_TRUE(rig.RunCompletions(1));
+        const Texts texts = rig.browser.Texts();
+        for (int u : c.units) {
+            const auto last = std::find_if(texts.rbegin(), texts.rend(), [u](const std::string& t) {
+                return t.rfind("App.setUnitProgress(" + std::to_string(u) + ",", 0) == 0;
+            });
+            ASSERT_NE(last, texts.rend()) << ::testing::PrintToString(texts);
+            EXPECT_EQ(*last, "App.setUnitProgress(" + std::to_string(u) + ", 3)");
+        }
+        EXPECT_FALSE(rig.browser.Has("App.showSerialError()")) << ::testing::PrintToString(texts);
+        EXPECT_TRUE(rig.app->GetisSerialOpen());
+    }
+}
+
 TEST(ApplySettings, NothingChangedSendsNothing) {
     HostRig rig;
     rig.StartLibrary();

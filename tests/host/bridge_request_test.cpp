@@ -70,6 +70,7 @@ TEST(DecodeBridgeRequest, DeeplyNestedBodiesAreRefusedWithoutRecursion) {
 }
 
 TEST(HostObjectDecode, ArgumentsArriveInTheirParametersTypes) {
+    TSR_INI_SetUnitsNumber(4); // units are taken up to "UnitNumber"
     const auto keys = HostObject::Decode(Access::Call, "setKeys", json::parse("[2, -2147483648]"));
     ASSERT_TRUE(keys.has_value());
     EXPECT_EQ(keys->name, "setKeys");

@@ -29,6 +29,8 @@ public:
             return Reply::Value(args);
         if (access == Access::Call && name == "nothing")
             return Reply::Nothing();
+        if (access == Access::Call && name == "fail")
+            throw std::runtime_error("the operation broke");
         return Reply::Refused();
     }
     std::atomic<int> invocations{0};
@@ -94,9 +96,19 @@ protected:
         Write(root / "outside.txt", "secret data");
         std::filesystem::create_symlink(root / "outside.txt", root / "htmlapp/link.txt");
         bridge = std::make_unique<WebBridge>(
-            *ui.loop, WebBridge::Options{root / "htmlapp", 0, "host", {"echo", "nothing"}, {"errors"}});
+            *ui.loop, WebBridge::Options{root / "htmlapp", 0, "host", {"echo", "nothing", "fail"}, {"errors"}});
         std::string error;
         ASSERT_TRUE(bridge->Start(error)) << error;
+        // As the browser's first load does: the token for the session cookie.
+        httplib::Client first("127.0.0.1", bridge->Port());
+        auto traded = first.Get(TokenPath(bridge->PageAddress()).c_str());
+        ASSERT_TRUE(traded);
+        ASSERT_EQ(traded->status, 303);
+        const std::string location = traded->get_header_value("Location");
+        ASSERT_EQ(location.substr(location.size() - 10), "index.html");
+        base = location.substr(0, location.size() - 10);
+        const std::string setCookie = traded->get_header_value("Set-Cookie");
+        cookie = setCookie.substr(0, setCookie.find(';'));
         ui.Run([&] {
             bridge->SetScriptObject(&object);
             return 0;
@@ -112,12 +124,32 @@ protected:
         std::ofstream(file) << text;
     }
 
-    httplib::Client Client() {
+    static std::string TokenPath(const std::string& address) {
+        return address.substr(address.find('/', std::string("http://").size()));
+    }
+
+    // A client that shows the session cookie (or none).
+    httplib::Client Client(bool withCookie = true) {
         httplib::Client client("127.0.0.1", bridge->Port());
         client.set_read_timeout(10, 0);
+        if (withCookie)
+            client.set_default_headers({{"Cookie", cookie}});
         return client;
     }
-    std::string Base() const { return "/" + bridge->Secret() + "/"; }
+    std::string Base() const { return base; }
+
+    // Loads the page as the browser does; returns this load's page id.
+    std::string LoadPage() {
+        auto page = Client().Get((Base() + "index.html").c_str());
+        if (!page || page->status != 200)
+            return std::string();
+        const std::string marker = "page = \"";
+        const size_t at = page->body.find(marker);
+        if (at == std::string::npos)
+            return std::string();
+        const size_t begin = at + marker.size();
+        return page->body.substr(begin, page->body.find('"', begin) - begin);
+    }
 
     httplib::Result PostCall(const json& body, httplib::Headers headers = {}) {
         return Client().Post((Base() + "~host/call").c_str(), headers, body.dump(), "application/json");
@@ -161,8 +193,10 @@ protected:
         }
     };
 
-    void OpenStream(StreamReader& reader) {
-        reader.Start(Client(), Base() + "~host/stream");
+    void OpenStream(StreamReader& reader, std::string page = std::string()) {
+        if (page.empty())
+            page = LoadPage();
+        reader.Start(Client(), Base() + "~host/stream?page=" + page);
         for (int i = 0; i < 500 && !bridge->PageConnected(); ++i)
             std::this_thread::sleep_for(10ms);
         ASSERT_TRUE(bridge->PageConnected());
@@ -173,14 +207,42 @@ protected:
     FakeEvents events;
     std::unique_ptr<WebBridge> bridge;
     std::filesystem::path root;
+    std::string base;   // the page's path, "/<page path>/"
+    std::string cookie; // "tsr_session=..."
 };
 
-TEST_F(BridgeTest, PageAddressCarriesTheSecret) {
+TEST_F(BridgeTest, TheAddressTokenIsGoodForOneLoadAndTheCookieForTheRest) {
     const std::string address = bridge->PageAddress();
-    EXPECT_EQ(address,
-              "http://127.0.0.1:" + std::to_string(bridge->Port()) + "/" + bridge->Secret() + "/index.html");
-    EXPECT_EQ(bridge->Secret().size(), 32u);
-    EXPECT_EQ(bridge->Secret().find_first_not_of("0123456789abcdef"), std::string::npos);
+    const std::string prefix = "http://127.0.0.1:" + std::to_string(bridge->Port()) + "/";
+    ASSERT_EQ(address.rfind(prefix, 0), 0u);
+    const std::string token = address.substr(prefix.size(), 32);
+    EXPECT_EQ(token.find_first_not_of("0123456789abcdef"), std::string::npos);
+    EXPECT_EQ(address, prefix + token + "/index.html");
+    EXPECT_EQ(bridge->PageAddress(), address); // the same address each time it is asked
+    EXPECT_EQ(Base().find(token), std::string::npos);
+    // Used once by the fixture: a replay is refused, with or without the cookie.
+    for (bool withCookie : {false, true}) {
+        auto replay = Client(withCookie).Get(TokenPath(address).c_str());
+        ASSERT_TRUE(replay);
+        EXPECT_EQ(replay->status, 403);
+        EXPECT_FALSE(replay->has_header("Set-Cookie"));
+    }
+    // Another address is good once, too.
+    const std::string more = bridge->NewPageAddress();
+    EXPECT_NE(more, address);
+    auto once = Client(false).Get(TokenPath(more).c_str());
+    ASSERT_TRUE(once);
+    EXPECT_EQ(once->status, 303);
+    auto twice = Client(false).Get(TokenPath(more).c_str());
+    ASSERT_TRUE(twice);
+    EXPECT_EQ(twice->status, 403);
+    // The cookie is the key to the page: without it nothing is served.
+    auto without = Client(false).Get((Base() + "index.html").c_str());
+    ASSERT_TRUE(without);
+    EXPECT_EQ(without->status, 403);
+    auto with = Client().Get((Base() + "index.html").c_str());
+    ASSERT_TRUE(with);
+    EXPECT_EQ(with->status, 200);
 }
 
 TEST_F(BridgeTest, IndexGetsTheBridgeBeforeItsFirstScript) {
@@ -192,12 +254,12 @@ TEST_F(BridgeTest, IndexGetsTheBridgeBeforeItsFirstScript) {
     ASSERT_NE(bridgeAt, std::string::npos);
     ASSERT_NE(appAt, std::string::npos);
     EXPECT_LT(bridgeAt, appAt);
-    EXPECT_NE(page->body.find("\"/" + bridge->Secret() + "/~host/\""), std::string::npos);
+    EXPECT_NE(page->body.find("\"" + Base() + "~host/\""), std::string::npos);
     EXPECT_EQ(page->body.find("<!DOCTYPE html>"), 0u);
 
     auto index = Client().Get(Base().c_str());
     ASSERT_TRUE(index);
-    EXPECT_EQ(index->body, page->body);
+    EXPECT_EQ(index->status, 200);
 
     auto script = Client().Get((Base() + "app.js").c_str());
     ASSERT_TRUE(script);
@@ -236,11 +298,16 @@ TEST_F(BridgeTest, RequestsWithoutTheRightCredentialsAreRefused) {
         return Client().Post(path.c_str(), headers, body, "application/json");
     };
     const std::string callPath = Base() + "~host/call";
-    const std::string wrongSecret = "/" + std::string(32, '0') + "/~host/call";
+    const auto bare = [&](const std::string& path, httplib::Headers headers) {
+        return Client(false).Post(path.c_str(), headers, body, "application/json");
+    };
+    const std::string cookieValue = cookie.substr(cookie.find('=') + 1);
     const std::vector<std::pair<std::string, std::function<httplib::Result()>>> refusals = {
-        {"no secret", [&] { return post("/~host/call", {}); }},
-        {"wrong secret", [&] { return post(wrongSecret, {}); }},
-        {"secret as a query", [&] { return post("/~host/call?" + bridge->Secret(), {}); }},
+        {"no cookie", [&] { return bare(callPath, {}); }},
+        {"wrong cookie", [&] { return bare(callPath, {{"Cookie", "tsr_session=" + std::string(32, '0')}}); }},
+        {"cookie under another name", [&] { return bare(callPath, {{"Cookie", "other=" + cookieValue}}); }},
+        {"cookie as a query", [&] { return bare(callPath + "?tsr_session=" + cookieValue, {}); }},
+        {"cookie outside the page path", [&] { return post("/~host/call", {}); }},
         {"foreign host",
          [&] {
              return post(callPath, {{"Host", "evil.example:" + port}});
@@ -269,8 +336,8 @@ TEST_F(BridgeTest, RequestsWithoutTheRightCredentialsAreRefused) {
          [&] {
              return post(callPath, {{"Sec-Fetch-Site", "cross-site"}});
          }},
-        {"stream without secret", [&] { return Client().Get("/~host/stream"); }},
-        {"page without secret", [&] { return Client().Get("/index.html"); }},
+        {"stream without cookie", [&] { return Client(false).Get((Base() + "~host/stream").c_str()); }},
+        {"page without cookie", [&] { return Client(false).Get((Base() + "index.html").c_str()); }},
         {"root", [&] { return Client().Get("/"); }},
         {"parent folder", [&] { return Client().Get((Base() + "../outside.txt").c_str()); }},
         {"encoded parent folder", [&] { return Client().Get((Base() + "%2e%2e/outside.txt").c_str()); }},
@@ -306,16 +373,51 @@ TEST_F(BridgeTest, FoldersAreNotListedAndMissingFilesAreNotFound) {
     }
 }
 
-TEST_F(BridgeTest, PageCallsBeforeAPageConnectsAreDropped) {
-    bridge->ExecuteJS("App.lost()");
+// Page calls wait for the page served last, in order, until its stream opens;
+// with no page served, or for a page a reload replaced, they are dropped.
+TEST_F(BridgeTest, PageCallsWaitForThePageThatWasServedUntilItsStreamOpens) {
+    bridge->ExecuteJS("App.lost(1)"); // no page yet
+    const std::string replaced = LoadPage();
+    bridge->ExecuteJS("App.lost(2)"); // for the page the reload replaces
+    const std::string page = LoadPage();
+    ASSERT_FALSE(page.empty());
+    ASSERT_NE(page, replaced);
+    for (int i = 0; i < 3; ++i)
+        bridge->ExecuteJS("App.early(" + std::to_string(i) + ")");
+    // The replaced page's stream is turned away for good.
+    auto old = Client().Get((Base() + "~host/stream?page=" + replaced).c_str());
+    ASSERT_TRUE(old);
+    EXPECT_EQ(old->status, 204);
     StreamReader reader;
-    OpenStream(reader);
-    bridge->ExecuteJS("App.kept()");
-    ASSERT_TRUE(reader.WaitFor(1));
+    OpenStream(reader, page);
+    bridge->ExecuteJS("App.late()");
+    ASSERT_TRUE(reader.WaitFor(4));
     bridge->Stop();
     std::lock_guard lock(reader.mutex);
-    ASSERT_EQ(reader.messages.size(), 1u);
-    EXPECT_EQ(reader.messages[0], json::parse(R"js({"k":"js","c":"App.kept()"})js"));
+    std::vector<std::string> codes;
+    for (const auto& message : reader.messages)
+        codes.push_back(message.at("c"));
+    EXPECT_EQ(codes, (std::vector<std::string>{"App.early(0)", "App.early(1)", "App.early(2)", "App.late()"}));
+}
+
+TEST_F(BridgeTest, AnErrorInAHostCallGoesToTheErrorReportAndTheCallAnswers) {
+    std::vector<std::string> reports;
+    ui.Run([&] {
+        bridge->SetErrorReport([&](const std::string& what) {
+            EXPECT_TRUE(ui.loop->IsUiThread());
+            reports.push_back(what);
+        });
+        return 0;
+    });
+    auto failed = PostCall({{"op", "fail"}, {"args", json::array()}});
+    ASSERT_TRUE(failed);
+    EXPECT_EQ(failed->status, 200);
+    EXPECT_EQ(json::parse(failed->body), json::object());
+    EXPECT_EQ(ui.Run([&] { return reports; }), std::vector<std::string>{"the operation broke"});
+    // The loop goes on with the next call.
+    auto echo = PostCall({{"op", "echo"}, {"args", {1}}});
+    ASSERT_TRUE(echo);
+    EXPECT_EQ(json::parse(echo->body), json::parse(R"({"value":[1]})"));
 }
 
 TEST_F(BridgeTest, PageCallsOfEachThreadArriveInTheirOrder) {
@@ -360,7 +462,7 @@ TEST_F(BridgeTest, ANewerPageTakesTheStreamOver) {
     StreamReader older;
     OpenStream(older);
     StreamReader newer;
-    newer.Start(Client(), Base() + "~host/stream");
+    newer.Start(Client(), Base() + "~host/stream?page=" + LoadPage());
     for (int i = 0; i < 500 && !older.ended; ++i)
         std::this_thread::sleep_for(10ms);
     EXPECT_TRUE(older.ended); // the older stream was closed by the host
@@ -411,7 +513,8 @@ TEST_F(BridgeTest, EventBodiesOfTheWrongShapeAreAnsweredWithDefaults) {
     for (const char* body :
          {R"({"type":"key","keyCode":"x"})", R"({"type":"key","keyCode":1e300})",
           R"({"type":"key","keyCode":99999999999})", R"({"type":"click","id":7})",
-          R"({"type":"console","message":[],"line":-1e300})", R"({"type":"modal","id":"x"})"}) {
+          R"({"type":"console","message":[],"line":-1e300})", R"({"type":"folders","id":"x"})",
+          R"({"type":"picked","id":-1,"path":5})"}) {
         EXPECT_EQ(post(body), 200) << body;
     }
     for (const char* body : {R"({"type":["loadend"]})", R"([1,2])", "not json"})
@@ -424,33 +527,61 @@ TEST_F(BridgeTest, EventBodiesOfTheWrongShapeAreAnsweredWithDefaults) {
     EXPECT_EQ(events.console, (std::vector<std::string>{"", ""}));
 }
 
-TEST_F(BridgeTest, AModalMessageHoldsTheLoopUntilThePageClosesIt) {
+// A page blocked in a host call cannot close a box: the host waits for none,
+// and boxes asked for while one is open follow it instead of nesting.
+TEST_F(BridgeTest, ModalMessagesQueueAndNeverHoldTheLoop) {
     StreamReader reader;
     OpenStream(reader);
-    std::atomic<bool> shown{false};
-    std::thread page([&] {
-        ASSERT_TRUE(reader.WaitFor(1));
-        json modal;
-        {
-            std::lock_guard lock(reader.mutex);
-            modal = reader.messages[0];
-        }
-        EXPECT_EQ(modal.at("k"), "modal");
-        EXPECT_EQ(modal.at("text"), "Console: hello");
-        // While the box is open the loop still answers calls.
-        auto echo = PostCall({{"op", "echo"}, {"args", {1}}});
-        EXPECT_TRUE(echo && echo->status == 200);
-        EXPECT_FALSE(shown);
-        Client().Post((Base() + "~host/event").c_str(),
-                      json{{"type", "modal"}, {"id", modal.at("id")}}.dump(), "application/json");
-    });
     ui.Run([&] {
-        bridge->ShowModalMessage("Console: hello");
-        shown = true;
+        for (int i = 0; i < 3; ++i)
+            bridge->ShowModalMessage("Console: " + std::to_string(i));
         return 0;
     });
-    page.join();
-    EXPECT_TRUE(shown);
+    ASSERT_TRUE(reader.WaitFor(3));
+    bridge->Stop();
+    std::lock_guard lock(reader.mutex);
+    for (int i = 0; i < 3; ++i) {
+        EXPECT_EQ(reader.messages[i].at("k"), "modal");
+        EXPECT_EQ(reader.messages[i].at("text"), "Console: " + std::to_string(i));
+    }
+}
+
+TEST_F(BridgeTest, TheFolderPickerListsFoldersAndReportsOnlyAConfirmedChoice) {
+    StreamReader reader;
+    OpenStream(reader);
+    std::vector<std::string> chosen;
+    const auto event = [&](const json& body) {
+        auto result = Client().Post((Base() + "~host/event").c_str(), body.dump(), "application/json");
+        return result && result->status == 200 ? json::parse(result->body) : json();
+    };
+    const auto open = [&](size_t messages) {
+        ui.Run([&] {
+            bridge->PickFolder((root / "htmlapp").string(), [&](const std::string& path) { chosen.push_back(path); });
+            return 0;
+        });
+        EXPECT_TRUE(reader.WaitFor(messages));
+        std::lock_guard lock(reader.mutex);
+        const json message = reader.messages[messages - 1];
+        EXPECT_EQ(message.at("k"), "picker");
+        EXPECT_EQ(message.at("start"), (root / "htmlapp").string());
+        return message.at("id").get<uint64_t>();
+    };
+    const uint64_t first = open(1);
+    const json listing = event({{"type", "folders"}, {"id", first}, {"path", (root / "htmlapp").string()}});
+    EXPECT_EQ(listing.at("value").at("path"), (root / "htmlapp").string());
+    EXPECT_EQ(listing.at("value").at("folders"), json::array({"sub"}));
+    EXPECT_EQ(listing.at("value").at("parent"), root.string());
+    // Cancelled: nothing is reported, and the picker is gone.
+    event({{"type", "picked"}, {"id", first}, {"path", nullptr}});
+    event({{"type", "picked"}, {"id", first}, {"path", (root / "htmlapp").string()}});
+    EXPECT_TRUE(ui.Run([&] { return chosen; }).empty());
+    EXPECT_EQ(event({{"type", "folders"}, {"id", first}, {"path", "/"}}), json::object());
+    // Confirmed: reported once.
+    const uint64_t second = open(2);
+    EXPECT_NE(second, first);
+    event({{"type", "picked"}, {"id", second}, {"path", (root / "htmlapp/sub").string()}});
+    event({{"type", "picked"}, {"id", second}, {"path", "/"}});
+    EXPECT_EQ(ui.Run([&] { return chosen; }), std::vector<std::string>{(root / "htmlapp/sub").string()});
     bridge->Stop();
 }
 

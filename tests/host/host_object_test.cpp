@@ -13,6 +13,9 @@ using Access = ScriptObject::Access;
 
 class HostObjectTest : public ::testing::Test {
 protected:
+    // Units are taken up to "UnitNumber".
+    void SetUp() override { TSR_INI_SetUnitsNumber(4); }
+
     UiLoop ui;
     RecordingBrowser browser;
     TApp app{ui, HostPaths{}};
@@ -94,6 +97,27 @@ TEST_F(HostObjectTest, CallRules) {
         {"Initialize", "[{}]", true},
         {"InkUp", R"([["0", "2"]])", true},
         {"InkUp", R"(["0,2"])", true},
+        // Units are 1 to "UnitNumber" (4 here), memory positions 0 to 3: the
+        // console takes the unit as one byte, so 258 would reach unit 2.
+        {"setKeys", "[4, 5]", false},
+        {"setKeys", "[5, 5]", true},
+        {"setKeys", "[0, 5]", true},
+        {"setKeys", "[258, 5]", true},
+        {"setKeysPercentage", "[-1, 5]", true},
+        {"setUnitDuctorValue", "[31, 80]", true},
+        {"setUnitDuctorCycle", "[5, 3]", true},
+        {"GetDuctor", "[0]", true},
+        {"GetDuctor", "[258]", true},
+        {"GetDuctorCycle", "[5]", true},
+        {"CopyUnit", "[1, -1]", true},
+        {"CopyUnit", "[1, 255]", true},
+        {"SwapUnit", "[258, 1]", true},
+        {"SwapUnit", "[4, 1]", false},
+        {"saveConfig", R"([3, "job"])", false},
+        {"saveConfig", R"([4, "job"])", true},
+        {"saveConfig", R"([-1, "job"])", true},
+        {"loadConfig", "[4]", true},
+        {"loadConfig", "[-2147483648]", true},
         {"noSuchOperation", "[]", true},
         {"errors", "[]", true}, // a property, not an operation
     };
@@ -143,10 +167,10 @@ TEST_F(HostObjectTest, ResultsComeBackAsScriptValues) {
     EXPECT_EQ(*flag.value, json(true));
 }
 
-TEST_F(HostObjectTest, PageSettersWithUnitsOutsideTheArraysRunButChangeNothing) {
+TEST_F(HostObjectTest, PageSettersWithUnitsOutsideTheArraysAreRefusedAndChangeNothing) {
     for (const char* args : {"[31, 5]", "[-1, 5]", "[2147483647, 5]"}) {
-        EXPECT_FALSE(Call("setUnitDuctorValue", args).refused);
-        EXPECT_FALSE(Call("setKeys", args).refused);
+        EXPECT_TRUE(Call("setUnitDuctorValue", args).refused);
+        EXPECT_TRUE(Call("setKeys", args).refused);
     }
     for (int unit = 0; unit < TApp::kUnitSlots; ++unit) {
         EXPECT_EQ(app.FductorValues[unit], 0);
@@ -173,6 +197,12 @@ TEST_F(HostObjectTest, PropertyRules) {
         {"isSerialOpen", "0.5", true, "true"},
         {"selectedUnits", R"("2,3")", false, R"("2,3")"},
         {"selectedUnits", "23", true, R"("")"},
+        {"selectedUnits", R"("1,4")", false, R"("1,4")"},
+        {"selectedUnits", R"("1,258")", true, R"("")"},
+        {"selectedUnits", R"("0")", true, R"("")"},
+        {"selectedUnits", R"("2,-1")", true, R"("")"},
+        // An entry that is no number is taken: the command stops at it.
+        {"selectedUnits", R"("2,,3")", false, R"("2,,3")"},
         {"selectedUnits", "null", true, R"("")"},
         {"ductorCycleValues", R"("0,2")", false, R"("0,2")"},
         {"ductorCycleValues", "[0, 2]", true, R"("2,0,3")"},
@@ -209,8 +239,6 @@ TEST(HostObjectNames, OfferEveryOperationAndProperty) {
         "loadConfig",         "setKeys",         "setKeysPercentage", "setKeysMode",    "setUnitDuctorValue",
         "setUnitDuctorCycle", "RunAsyncCommand", "GetDuctor",         "GetDuctorCycle", "LoadInitialState",
         "CopyUnit",           "SwapUnit",        "UglyInitialall",    "InkUp",
-        // The page's own folder picker asks the host for folder listings.
-        "browseFolderList", "browseFolderChosen",
         // Zone-by-zone key editing: a whole key row per unit.
         "setUnitKeys",
         // The settings dialog says when the log folder is missing and makes it.

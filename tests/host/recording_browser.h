@@ -26,6 +26,28 @@ public:
         ++unbinds_;
     }
 
+    void PickFolder(const std::string& startFolder, std::function<void(const std::string&)> onChosen) override {
+        std::lock_guard lock(mutex_);
+        pickerStart_ = startFolder;
+        picker_ = std::move(onChosen);
+    }
+    // The folder the last picker opened at, and the operator confirming a folder in it.
+    std::string PickerStart() const {
+        std::lock_guard lock(mutex_);
+        return pickerStart_;
+    }
+    bool Confirm(const std::string& folder) {
+        std::function<void(const std::string&)> chosen;
+        {
+            std::lock_guard lock(mutex_);
+            chosen.swap(picker_);
+        }
+        if (!chosen)
+            return false;
+        chosen(folder);
+        return true;
+    }
+
     std::vector<std::string> Calls() const {
         std::lock_guard lock(mutex_);
         return calls_;
@@ -55,4 +77,6 @@ private:
     std::vector<std::string> bindOrder_;
     std::map<std::string, std::function<void()>> clicks_;
     int unbinds_ = 0;
+    std::string pickerStart_;
+    std::function<void(const std::string&)> picker_;
 };

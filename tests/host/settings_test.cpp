@@ -1,6 +1,7 @@
 // Settings between the page and the library's configuration, and the folder
 // picker, with the library started by the host.
 #include "app/settings.h"
+#include "app/folder_browser.h"
 #include "host/host_ops_rig.h"
 
 namespace tsr::test {
@@ -206,7 +207,8 @@ TEST(Settings, FolderTextsWithQuotesAndBackslashesReachThePageAsTheyAre) {
 TEST(Settings, ThePickersChoiceReachesThePageWithDoubledBackslashes) {
     HostRig rig;
     rig.StartLibrary();
-    rig.app->browseFolderChosen("preset_input", "D:\\jobs\\in");
+    rig.app->browseFolder("preset_input");
+    ASSERT_TRUE(rig.browser.Confirm("D:\\jobs\\in"));
     EXPECT_EQ(rig.browser.Texts(), Texts{"App.setSettingsFolder(\"preset_input\", \"D:\\\\jobs\\\\in\")"});
 
     struct Case {
@@ -219,7 +221,8 @@ TEST(Settings, ThePickersChoiceReachesThePageWithDoubledBackslashes) {
     };
     for (const auto& c : cases) {
         rig.browser.Clear();
-        rig.app->browseFolderChosen(c.target, c.folder);
+        rig.app->browseFolder(c.target);
+        ASSERT_TRUE(rig.browser.Confirm(c.folder));
         const Texts calls = rig.browser.Texts();
         ASSERT_EQ(calls.size(), 1u);
         const auto args = ScriptStringArguments(calls[0], "App.setSettingsFolder(");
@@ -228,7 +231,7 @@ TEST(Settings, ThePickersChoiceReachesThePageWithDoubledBackslashes) {
     }
 }
 
-TEST(Settings, ThePickerOpensAtTheConfiguredFolderAndListsItsFolders) {
+TEST(Settings, ThePickerOpensAtTheConfiguredFolderAndCancelSendsNothing) {
     HostRig rig;
     rig.StartLibrary();
     const auto preset = rig.folder.Path() / "preset";
@@ -236,15 +239,11 @@ TEST(Settings, ThePickerOpensAtTheConfiguredFolderAndListsItsFolders) {
     std::filesystem::create_directories(preset / "a");
     WriteText(preset / "file.xml", "");
     rig.app->browseFolder("preset_input");
-    const Texts calls = rig.browser.Texts();
-    ASSERT_EQ(calls.size(), 1u);
-    const auto args = ScriptStringArguments(calls[0], "App.showFolderPicker(");
-    ASSERT_TRUE(args.has_value()) << calls[0];
-    EXPECT_EQ(*args, (std::vector<std::string>{"preset_input", preset.string()}));
-    // Choosing nothing sends nothing.
-    EXPECT_TRUE(rig.browser.Starting("App.setSettingsFolder").empty());
+    EXPECT_EQ(rig.browser.PickerStart(), preset.string());
+    // Nothing reaches the page until a folder is confirmed (a cancelled picker never is).
+    EXPECT_TRUE(rig.browser.Texts().empty());
 
-    const auto listing = nlohmann::json::parse(rig.app->browseFolderList(preset.string()));
+    const auto listing = nlohmann::json::parse(FolderListing(preset.string(), std::string()));
     EXPECT_EQ(listing["path"], preset.string());
     EXPECT_EQ(listing["parent"], rig.folder.Path().string());
     EXPECT_EQ(listing["folders"], nlohmann::json::array({"a", "b"}));

@@ -2,6 +2,7 @@
 
 #include <cstdlib>
 #include <filesystem>
+#include <fstream>
 #include <optional>
 #include <string>
 #include <thread>
@@ -14,6 +15,7 @@
 
 namespace {
 
+using tsr::test::ReadText;
 using tsr::test::TempFolder;
 
 // Sets an environment variable (or removes it) for the life of the object.
@@ -121,6 +123,33 @@ TEST(GetStoragePath, NoMessageBoxOffTheUserInterfaceThread) {
     std::thread([&] { path = app.GetStoragePath("x"); }).join();
     EXPECT_EQ(path, temp.Path().string() + "/x");
     EXPECT_TRUE(browser.modals.empty());
+}
+
+// The press PC is shared: the storage folder and the configuration are the user's alone.
+TEST(PrivateFiles, NewFoldersAndFilesAreTheUsersOnlyAndExistingOnesKeepTheirs) {
+    namespace fs = std::filesystem;
+    TempFolder temp;
+    const auto modeOf = [](const fs::path& p) { return fs::status(p).permissions() & fs::perms::all; };
+    BuildStoragePath(HostPaths{temp.Path(), temp.Path() / "a" / "storage"}, "Tessaro.ini");
+    EXPECT_EQ(modeOf(temp.Path() / "a" / "storage"), fs::perms::owner_all);
+    const fs::path config = temp.Path() / "a" / "storage" / "Tessaro.ini";
+    CreatePrivateFile(config);
+    ASSERT_TRUE(fs::is_regular_file(config));
+    EXPECT_EQ(modeOf(config), fs::perms::owner_read | fs::perms::owner_write);
+    // What is there already is left as it is: content and mode.
+    fs::create_directory(temp.Path() / "shared");
+    fs::permissions(temp.Path() / "shared", fs::perms::owner_all | fs::perms::group_all);
+    EXPECT_TRUE(CreatePrivateFolder(temp.Path() / "shared"));
+    EXPECT_EQ(modeOf(temp.Path() / "shared"), fs::perms::owner_all | fs::perms::group_all);
+    { std::ofstream(temp.Path() / "shared" / "kept.ini") << "[GENERAL]\n"; }
+    fs::permissions(temp.Path() / "shared" / "kept.ini", fs::perms::owner_read | fs::perms::owner_write | fs::perms::group_read);
+    CreatePrivateFile(temp.Path() / "shared" / "kept.ini");
+    EXPECT_EQ(ReadText(temp.Path() / "shared" / "kept.ini"), "[GENERAL]\n");
+    EXPECT_EQ(modeOf(temp.Path() / "shared" / "kept.ini"),
+              fs::perms::owner_read | fs::perms::owner_write | fs::perms::group_read);
+    EXPECT_TRUE(fs::directory_iterator(temp.Path() / "a" / "storage") != fs::directory_iterator());
+    for (const auto& entry : fs::directory_iterator(temp.Path() / "a" / "storage"))
+        EXPECT_EQ(entry.path().filename(), "Tessaro.ini"); // no temporary left behind
 }
 
 TEST(BuildStoragePath, AddsTheSeparatorAfterTheProgramFolder) {

@@ -2,6 +2,7 @@
 // TSR_HOST names the program; TSR_CHROMIUM the browser (Debian's, never a download).
 import assert from 'node:assert/strict';
 import { spawn } from 'node:child_process';
+import { request as httpRequest } from 'node:http';
 import { mkdtempSync, mkdirSync, readdirSync, rmSync } from 'node:fs';
 import { tmpdir } from 'node:os';
 import { join, resolve as resolvePath } from 'node:path';
@@ -33,6 +34,7 @@ export function tempFolder(t, prefix = 'tsr-e2e-') {
   });
   return folder;
 }
+
 
 // Waits for a condition on the Node side; the machine may be slow, so waits are long.
 export async function until(what, condition, { timeout = 60000, interval = 50 } = {}) {
@@ -78,9 +80,29 @@ export class HostProcess {
     const url = new URL(this.stdoutLines[0]);
     this.url = url.href;
     this.port = Number(url.port);
-    this.secret = url.pathname.split('/')[1];
-    this.base = `${url.origin}/${this.secret}/`;
+    // The address is good for one load: it trades its token for the session cookie.
+    this.token = url.pathname.split('/')[1];
     return this.url;
+  }
+
+  // The session as a browser gets it: the token traded for the cookie (once,
+  // from here unless a page has done it), the page's own path and address.
+  async session() {
+    if (!this.cookie) {
+      const reply = await rawRequest(this.port, { path: new URL(this.url).pathname });
+      if (reply.status !== 303) throw new Error('the token was not taken: ' + reply.status);
+      this.takeSession(new URL(reply.headers.location, this.url).href, reply.headers['set-cookie'][0]);
+    }
+    return { cookie: this.cookie, pagePath: this.pagePath, pageUrl: this.pageUrl };
+  }
+
+  takeSession(pageUrl, setCookie) {
+    this.pageUrl = pageUrl;
+    this.pagePath = new URL(pageUrl).pathname.replace(/index\.html$/, '');
+    this.base = new URL(this.pagePath, pageUrl).href;
+    this.cookie = setCookie.split(';')[0];
+    const [name, value] = this.cookie.split('=');
+    this.cookieObject = { name, value, domain: '127.0.0.1', path: this.pagePath, httpOnly: true, sameSite: 'Strict' };
   }
 
   // Sends the signal and waits for the end; a host that does not end is killed.
@@ -112,6 +134,36 @@ export async function startHost(t, args, { env = {}, cwd = tempFolder(t, 'tsr-cw
   t.after(() => host.stop('SIGTERM'));
   await host.address();
   return host;
+}
+
+// One raw HTTP request; the path goes out exactly as given (no normalising).
+export function rawRequest(port, { method = 'GET', path, headers = {}, body } = {}) {
+  return new Promise((resolve, reject) => {
+    const req = httpRequest({ host: '127.0.0.1', port, method, path, agent: false, headers: { Host: `127.0.0.1:${port}`, ...headers } },
+      (res) => {
+        let text = '';
+        res.setEncoding('utf8');
+        res.on('data', (chunk) => { text += chunk; });
+        res.on('end', () => resolve({ status: res.statusCode, text, headers: res.headers }));
+      });
+    req.on('error', reject);
+    if (body !== undefined) req.end(typeof body === 'string' ? body : JSON.stringify(body));
+    else req.end();
+  });
+}
+
+// Opens the host's page: the first page takes the address's token; later
+// pages (other contexts) are given the session cookie as a reload would have it.
+export async function gotoHost(page, host) {
+  if (!host.cookie) {
+    await page.goto(host.url);
+    const [cookie] = (await page.context().cookies()).filter((c) => c.name === 'tsr_session');
+    if (!cookie) throw new Error('the page got no session cookie');
+    host.takeSession(page.url(), `${cookie.name}=${cookie.value}`);
+  } else {
+    await page.context().addCookies([host.cookieObject]);
+    await page.goto(host.pageUrl);
+  }
 }
 
 let browser = null;
