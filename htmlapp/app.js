@@ -1319,7 +1319,8 @@
       p = toInt(p, -1);
       if (p < 0 || p >= MEMORY_SLOTS) return;
       state.memory[p] = null;
-      if (state.memoryBusy[p] === 'saving') state.memoryBusy[p] = '';
+      // an empty position is neither being saved nor recalled any more
+      if (state.memoryBusy[p] === 'saving' || state.memoryBusy[p] === 'recalling') state.memoryBusy[p] = '';
       renderMemory();
     },
 

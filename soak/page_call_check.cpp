@@ -296,7 +296,12 @@ std::vector<std::string> PageCallCheck::SplitPending(const std::string& text) {
 
 PageCallCheck::Message PageCallCheck::Classify(const std::string& message) const {
     static const std::regex event(R"(Unit <b>(-?\d+)</b>: <b>(-?\d+)</b> / type: (-?\d+))");
-    static const std::regex saved(R"(Configuration saved to position (-?\d+))");
+    // A save names the units that did not answer; one that read nothing keeps the job before.
+    static const std::regex saved(
+        R"(Configuration saved to position (-?\d+)( without units? [0-9, ]+, which did not answer: a recall leaves them as they are)?)");
+    static const std::regex notSaved(
+        R"(Configuration not saved to position (-?\d+)(: no unit answered; the job stored there before is kept)?)");
+    static const std::regex notRecalled(R"(Nothing recalled: no job is stored in position (-?\d+))");
     Message m;
     std::smatch match;
     if (std::regex_match(message, match, event)) {
@@ -308,6 +313,12 @@ PageCallCheck::Message PageCallCheck::Classify(const std::string& message) const
         m.sane = m.unit >= 0 && m.unit <= units_ && knownCode && kind >= 0 && kind <= 3;
     } else if (std::regex_match(message, match, saved)) {
         m.kind = MessageKind::MemorySaved;
+        m.sane = Integer(match[1].str(), 1, 4);
+    } else if (std::regex_match(message, match, notSaved)) {
+        m.kind = MessageKind::MemoryNotSaved;
+        m.sane = Integer(match[1].str(), 1, 4);
+    } else if (std::regex_match(message, match, notRecalled)) {
+        m.kind = MessageKind::MemoryNotRecalled;
         m.sane = Integer(match[1].str(), 1, 4);
     } else if (message.rfind("Unexpected error: ", 0) == 0) {
         m.kind = MessageKind::UnexpectedError;

@@ -16,7 +16,7 @@ public:
         std::vector<std::string> args;
     };
 
-    enum class MessageKind { UnitEvent, MemorySaved, UnexpectedError, Other };
+    enum class MessageKind { UnitEvent, MemorySaved, MemoryNotSaved, MemoryNotRecalled, UnexpectedError, Other };
 
     struct Message {
         MessageKind kind = MessageKind::Other;

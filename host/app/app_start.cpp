@@ -3,6 +3,8 @@
 
 #include <algorithm>
 #include <ctime>
+#include <memory>
+#include <vector>
 
 #include "app/bug_report.h"
 #include "app/folder_browser.h"
@@ -11,6 +13,7 @@
 #include "app/memory_list.h"
 #include "app/page_calls.h"
 #include "app/settings.h"
+#include "tessarox.h"
 
 namespace {
 
@@ -122,25 +125,55 @@ void TApp::LoadMemoryList() {
         ExecuteJS(call);
 }
 
+namespace {
+
+// "units 2, 4" of a save that could not read them.
+std::string UnitNames(const std::vector<int32_t>& units) {
+    std::string text = units.size() == 1 ? "unit " : "units ";
+    for (std::size_t i = 0; i < units.size(); ++i)
+        text += (i ? ", " : "") + std::to_string(units[i]);
+    return text;
+}
+
+} // namespace
+
 void TApp::saveConfig(int32_t memoryId, const std::string& memoryName) {
+    struct SaveReport {
+        int32_t stored = TSRX_SAVED_ALL;
+        std::vector<int32_t> notSaved;
+    };
+    auto report = std::make_shared<SaveReport>();
     Fpool.Start(
-        [this, memoryId, memoryName] {
+        [this, memoryId, memoryName, report] {
             TSR_WriteLogFile(("Saving memory " + std::to_string(memoryId)).c_str());
             ExecuteJS(page_calls::SavingMemory(memoryId));
             const std::string date = SaveDateText(std::time(nullptr));
-            TSR_MemorySaveJob(memoryId);
+            int32_t units[256] = {};
+            int32_t count = 0;
+            report->stored = TSRX_MemorySaveJob(memoryId, units, 256, &count);
+            report->notSaved.assign(units, units + std::clamp<int32_t>(count, 0, 256));
             TSR_WriteLogFile("Memory saved");
-            // The save itself always answers 0; the description write finds
-            // the job file missing when no job could be written.
+            // Nothing was read: the job stored before keeps its own description.
+            if (report->stored == TSRX_SAVED_NOTHING)
+                return int32_t{1};
+            // The description write finds the job file missing when no job could be written.
             const int32_t described = TSR_MemorySetInfo(memoryId, memoryName.c_str(), date.c_str());
             TSR_WriteLogFile("Memory info updated");
             return described;
         },
-        [this, memoryId](const TaskResult& result) {
-            const bool saved = result.Get() == 0;
+        [this, memoryId, report](const TaskResult& result) {
             // Counted from 1 in 64 bits: the page may name any 32-bit position.
-            ShowError(std::string(saved ? "Configuration saved" : "Configuration not saved") + " to position " +
-                      std::to_string(int64_t{memoryId} + 1));
+            const std::string position = " to position " + std::to_string(int64_t{memoryId} + 1);
+            if (report->stored == TSRX_SAVED_NOTHING)
+                ShowError("Configuration not saved" + position +
+                          ": no unit answered; the job stored there before is kept");
+            else if (result.Get() != 0)
+                ShowError("Configuration not saved" + position);
+            else if (report->stored == TSRX_SAVED_SOME)
+                ShowError("Configuration saved" + position + " without " + UnitNames(report->notSaved) +
+                          ", which did not answer: a recall leaves them as they are");
+            else
+                ShowError("Configuration saved" + position);
             LoadMemoryList();
         });
 }
@@ -148,12 +181,21 @@ void TApp::saveConfig(int32_t memoryId, const std::string& memoryName) {
 void TApp::loadConfig(int32_t memoryId) {
     Fpool.Start(
         [this, memoryId] {
+            // An empty position is said at once; nothing on the page goes stale.
+            char name[1000] = {}, date[1000] = {};
+            if (TSR_MemoryGetInfo(memoryId, name, date) != 0)
+                return int32_t{-1};
             ExecuteJS(page_calls::MakeDirtyValues());
             return TSR_MemoryLoadJob(memoryId);
         },
-        [this](const TaskResult& result) {
-            if (result.Get() != 0)
-                return;
+        [this, memoryId](const TaskResult& result) {
+            const int32_t r = result.Get();
+            if (r != 0) {
+                ShowError("Nothing recalled: no job is stored in position " + std::to_string(int64_t{memoryId} + 1));
+                LoadMemoryList(); // the page's empty position ends its "Recalling"
+                if (r == -1)
+                    return;
+            }
             ExecuteJS(page_calls::MakeDirtyValues());
             LoadInitialState();
         });

@@ -50,6 +50,15 @@ TSR_API const char *TSR_CALL TSRX_GetLastAnswerTime(void);
 /* Seconds since the last answered transaction; -1 when there was none. */
 TSR_API int32_t TSR_CALL TSRX_GetSecondsSinceAnswer(void);
 
+/* TSR_MemorySaveJob that tells what it stored: 0 every unit; 1 some units,
+   the others did not deliver their values and were not saved (they are
+   written to notSaved, at most capacity of them, their number to
+   notSavedCount; either may be null); 2 no unit delivered its values and
+   nothing was stored: the job saved before under that number is kept. */
+enum { TSRX_SAVED_ALL = 0, TSRX_SAVED_SOME = 1, TSRX_SAVED_NOTHING = 2 };
+TSR_API int32_t TSR_CALL TSRX_MemorySaveJob(int32_t job, int32_t *notSaved, int32_t capacity,
+                                            int32_t *notSavedCount);
+
 /* What the exchange watcher would send for a preset (job.xml, with its
    job_DC.xml companion) or corrected-keys file (NewInkKeys.xml) at path, under
    the configuration of the last TSR_Init, worked out without the press: one

@@ -64,8 +64,8 @@ std::string JobMemory::JoinKeys(const std::vector<std::int32_t>& keys) {
     return text;
 }
 
-// A value the console does not deliver stays 0, so the unit's section is
-// complete and the units after it are still recalled.
+// A unit whose keys, ductor or cycle the console does not deliver is marked
+// not saved: nothing is stored for it that the press did not say.
 std::vector<JobMemory::UnitValues> JobMemory::ReadUnitsFromPress() {
     const int unitCount = config_.UnitsInTable();
     const int keyCount = config_.KeysInTable();
@@ -77,12 +77,16 @@ std::vector<JobMemory::UnitValues> JobMemory::ReadUnitsFromPress() {
         events_.Emit(u, TSR_EVENT_START, TSR_KIND_KEYS);
         if (units_.GetKeys(u, v.keys.data(), keyCount) == TSR_OK)
             events_.Emit(u, TSR_EVENT_READ, TSR_KIND_KEYS);
+        else
+            v.saved = false;
 
         events_.Emit(u, TSR_EVENT_START, TSR_KIND_DUCTOR);
         int percent = 0;
         if (units_.GetDuctor(u, percent) == TSR_OK) {
             v.ductor = percent;
             events_.Emit(u, TSR_EVENT_READ, TSR_KIND_DUCTOR);
+        } else {
+            v.saved = false;
         }
 
         if (config_.DuctorCycle() > 0) {
@@ -91,6 +95,8 @@ std::vector<JobMemory::UnitValues> JobMemory::ReadUnitsFromPress() {
             if (units_.GetDuctorCycle(u, cycle) == TSR_OK) {
                 v.ductorCycle = cycle;
                 events_.Emit(u, TSR_EVENT_READ, TSR_KIND_DUCTOR_CYCLE);
+            } else {
+                v.saved = false;
             }
         }
     }
@@ -98,9 +104,26 @@ std::vector<JobMemory::UnitValues> JobMemory::ReadUnitsFromPress() {
 }
 
 int JobMemory::SaveJob(int job) {
+    Save(job);
+    return 0;
+}
+
+JobMemory::SaveOutcome JobMemory::Save(int job) {
     PressGuard press(press_);
     WriteLogLine(log_, "memsave %d", job);
     const std::vector<UnitValues> units = ReadUnitsFromPress();
+    SaveOutcome outcome;
+    for (std::size_t i = 0; i < units.size(); ++i)
+        if (!units[i].saved)
+            outcome.notSaved.push_back(static_cast<int>(i) + 1);
+    if (!outcome.notSaved.empty())
+        outcome.result =
+            outcome.notSaved.size() == units.size() ? SaveResult::Nothing : SaveResult::SomeUnits;
+    if (outcome.result == SaveResult::Nothing) {
+        // Nothing read, nothing to store: the job stored before stays.
+        log_.WriteText("memsave nothing read, job kept", 3);
+        return outcome;
+    }
 
     std::lock_guard files(files_);
     DeleteJob(job);
@@ -108,12 +131,19 @@ int JobMemory::SaveJob(int job) {
     // Writes into a missing folder fail one by one; the job then does not exist.
     IniFile ini(fs_, JobFileName(job));
     for (std::size_t i = 0; i < units.size(); ++i) {
-        const std::string section = UnitSection(static_cast<int>(i) + 1);
+        const int unit = static_cast<int>(i) + 1;
+        const std::string section = UnitSection(unit);
+        if (!units[i].saved) {
+            // Holds the unit's place: the units after it are still recalled.
+            WriteLogLine(log_, "memsave u%d not read, not saved", unit);
+            ini.WriteString(section, "SAVED", "0");
+            continue;
+        }
         ini.WriteString(section, "KEYS", JoinKeys(units[i].keys));
         ini.WriteString(section, "DUCTOR", std::to_string(units[i].ductor));
         ini.WriteString(section, "DUCTORCYCLE", std::to_string(units[i].ductorCycle));
     }
-    return 0;
+    return outcome;
 }
 
 std::vector<JobMemory::UnitValues> JobMemory::ReadUnitsFromFile(const std::string& path) const {
@@ -122,8 +152,15 @@ std::vector<JobMemory::UnitValues> JobMemory::ReadUnitsFromFile(const std::strin
     for (int u = 1; u <= kMaxJobUnits; ++u) {
         const std::string section = UnitSection(u);
         const std::string keys = ini.ReadString(section, "KEYS", "", kMaxKeysText);
-        if (keys.empty())
-            break;
+        if (keys.empty()) {
+            // A unit a save could not read keeps its place; any other gap ends the job.
+            if (ini.ReadString(section, "SAVED", "", 9) != "0")
+                break;
+            UnitValues notSaved;
+            notSaved.saved = false;
+            units.push_back(std::move(notSaved));
+            continue;
+        }
         UnitValues v = ParseKeys(keys);
         v.ductor = ini.ReadInt(section, "DUCTOR", kDefaultDuctor);
         v.ductorCycle = ini.ReadInt(section, "DUCTORCYCLE", kDefaultDuctorCycle);
@@ -165,9 +202,15 @@ int JobMemory::LoadJob(int job) {
     // every unit gets as many keys as the shortest unit of the job holds
     int keyCount = kMaxJobKeys;
     for (const UnitValues& v : units)
-        keyCount = std::min(keyCount, static_cast<int>(v.keys.size()));
-    for (std::size_t i = 0; i < units.size(); ++i)
-        SendUnit(static_cast<int>(i) + 1, units[i], keyCount);
+        if (v.saved)
+            keyCount = std::min(keyCount, static_cast<int>(v.keys.size()));
+    for (std::size_t i = 0; i < units.size(); ++i) {
+        const int unit = static_cast<int>(i) + 1;
+        if (units[i].saved)
+            SendUnit(unit, units[i], keyCount);
+        else
+            WriteLogLine(log_, "memload u%d not saved, left as it is", unit); // nothing sent
+    }
     return 0;
 }
 

@@ -37,8 +37,17 @@ public:
     JobMemory(const JobMemory&) = delete;
     JobMemory& operator=(const JobMemory&) = delete;
 
-    // Always 0.
+    // What a save stored: every unit, some units (the others did not deliver
+    // all their values and are marked "SAVED=0", never stored as guesses), or
+    // nothing, in which case the job stored before is kept as it was.
+    enum class SaveResult { AllUnits = 0, SomeUnits = 1, Nothing = 2 };
+    struct SaveOutcome {
+        SaveResult result = SaveResult::AllUnits;
+        std::vector<int> notSaved; // units, from 1
+    };
+    // Always 0; Save tells what was stored.
     int SaveJob(int job);
+    SaveOutcome Save(int job);
     // 0 recalled, 1 no job file.
     int LoadJob(int job);
     // 0 with name and date filled (at most 999 characters each), 1 no job file.
@@ -59,6 +68,7 @@ public:
         std::vector<std::int32_t> keys;
         int ductor = 0; // percent
         int ductorCycle = 0;
+        bool saved = true; // off: the unit's section says "SAVED=0"; a recall leaves the unit alone
     };
     // "KEYS" text cut at blanks, each piece read as its leading decimal number.
     static UnitValues ParseKeys(const std::string& text);

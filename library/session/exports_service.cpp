@@ -2,6 +2,7 @@
 #include <ctime>
 
 #include "exchange/preset_dry_run.h"
+#include "memory/job_memory.h"
 #include "presslink/line_counters.h"
 #include "session/library.h"
 #include "session/shield.h"
@@ -76,6 +77,21 @@ TSR_API int32_t TSR_CALL TSRX_GetSecondsSinceAnswer(void) {
             return -1;
         const std::time_t now = lib.Time().Now();
         return static_cast<int32_t>(std::clamp<std::time_t>(now - at, 0, INT32_MAX));
+    });
+}
+
+TSR_API int32_t TSR_CALL TSRX_MemorySaveJob(int32_t job, int32_t* notSaved, int32_t capacity,
+                                            int32_t* notSavedCount) {
+    if (notSavedCount)
+        *notSavedCount = 0;
+    return Shield<int32_t>(TSRX_SAVED_NOTHING, [&] {
+        const tsr::JobMemory::SaveOutcome outcome = Library::Instance().Memory().Save(job);
+        const int32_t n = static_cast<int32_t>(outcome.notSaved.size());
+        if (notSavedCount)
+            *notSavedCount = n;
+        for (int32_t i = 0; notSaved && i < n && i < capacity; ++i)
+            notSaved[i] = outcome.notSaved[static_cast<std::size_t>(i)];
+        return static_cast<int32_t>(outcome.result);
     });
 }
 

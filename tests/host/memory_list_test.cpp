@@ -161,14 +161,52 @@ TEST(MemoryJobs, TheLargestPositionIsCountedOnWithoutOverflow) {
     EXPECT_NE(errors.find("\"Configuration saved to position 2147483648\""), std::string::npos) << errors;
 }
 
-TEST(MemoryJobs, RecallingAnEmptyPositionOnlyMakesTheValuesDirty) {
+TEST(MemoryJobs, RecallingAnEmptyPositionSaysSoAtOnce) {
     HostRig rig;
     rig.StartLibrary();
     rig.app->loadConfig(3);
     ASSERT_TRUE(rig.RunCompletions(1));
-    EXPECT_EQ(rig.browser.Texts(), Texts{"App.makeDirtyValues()"});
+    // No stale values, the message, and the list whose empty position ends the page's "Recalling".
+    EXPECT_EQ(rig.browser.Texts(),
+              (Texts{"App.showPendingErrors()", "App.emptyMemory(0)", "App.emptyMemory(1)", "App.emptyMemory(2)",
+                     "App.emptyMemory(3)"}));
+    const std::string errors = rig.app->Geterrors();
+    EXPECT_NE(errors.find("Nothing recalled: no job is stored in position 4"), std::string::npos) << errors;
     EXPECT_TRUE(rig.console->Frames().empty());
-    EXPECT_EQ(rig.LogStarting("memload"), Texts{"memload 3"});
+}
+
+// A unit that does not answer is not saved as zeros: the operator hears which.
+TEST(MemoryJobs, ASaveNamesTheUnitsThatDidNotAnswerAndASaveOfNothingKeepsTheOldJob) {
+    HostRig rig({.units = 3});
+    rig.StartLibrary();
+    rig.app->saveConfig(1, "Old");
+    ASSERT_TRUE(rig.RunCompletions(1));
+    const std::string before = ReadText(rig.logFolder + "/Memory/memory_1.qv");
+    ASSERT_NE(before.find("NAME=Old"), std::string::npos) << before;
+
+    sim::Fault silent;
+    silent.unit = 3;
+    rig.console->AddFault(sim::kAnyFrame, silent, -1);
+    rig.app->Geterrors();
+    rig.app->saveConfig(1, "Some");
+    ASSERT_TRUE(rig.RunCompletions(1));
+    std::string errors = rig.app->Geterrors();
+    EXPECT_NE(errors.find("Configuration saved to position 2 without unit 3, which did not answer"),
+              std::string::npos)
+        << errors;
+    const std::string some = ReadText(rig.logFolder + "/Memory/memory_1.qv");
+    EXPECT_NE(some.find("[UNIT 3]\r\nSAVED=0\r\n"), std::string::npos) << some;
+
+    // The adapter is pulled: nothing can be read.
+    rig.console->HangUp();
+    rig.app->saveConfig(1, "Nothing");
+    ASSERT_TRUE(rig.RunCompletions(1));
+    errors = rig.app->Geterrors();
+    EXPECT_NE(errors.find("Configuration not saved to position 2: no unit answered; the job stored there before "
+                          "is kept"),
+              std::string::npos)
+        << errors;
+    EXPECT_EQ(ReadText(rig.logFolder + "/Memory/memory_1.qv"), some);
 }
 
 } // namespace

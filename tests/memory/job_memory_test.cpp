@@ -105,31 +105,67 @@ TEST(JobMemorySave, ReplacesTheOldJobWholeAndDropsItsDescription) {
     EXPECT_EQ(date, "");
 }
 
-TEST(JobMemorySave, StoresZeroForValuesTheConsoleDidNotDeliver) {
+std::string NotSaved(int unit) {
+    return "[UNIT " + std::to_string(unit) + "]\r\nSAVED=0\r\n";
+}
+
+// A value the console does not deliver is never stored as a guess: the unit is
+// marked not saved and named; a save that read nothing keeps the old job.
+TEST(JobMemorySave, StoresOnlyWhatThePressDeliveredAndNamesTheUnitsNotSaved) {
     MemoryRig rig({.units = 3, .keys = 4, .ductorCycle = 3});
     FillConsole(rig, 3, 4, {128, 128, 128}, {5, 5, 5});
+    const std::string full = Section(1, KeysText(1, 4), 50, 5) + Section(2, KeysText(2, 4), 50, 5) +
+                             Section(3, KeysText(3, 4), 50, 5);
     sim::Fault silent;
     silent.kind = sim::FaultKind::NoAnswer;
-    // unit 1: the key read gets no answer; unit 2: nor the ductor and cycle reads
-    rig.sim.AddFault(0x02, silent, 3);
-    rig.memory.SaveJob(0);
-    // (the faults are taken in frame order: keys of unit 1 first)
-    EXPECT_EQ(ReadText(rig.JobFile(0)), Section(1, "0 0 0 0", 50, 5) + Section(2, KeysText(2, 4), 50, 5) +
-                                            Section(3, KeysText(3, 4), 50, 5));
-    // no read event of ours for the failed keys; the read operation reports its end anyway
-    EXPECT_EQ(rig.recorder.Of(1)[0], (Event{1, 0, 1}));
-    const auto u1 = rig.recorder.Of(1);
-    EXPECT_EQ(std::count(u1.begin(), u1.end(), Event{1, 5, 1}), 1);
+    struct Case {
+        const char* name;
+        int opcode;  // the read that goes unanswered (0: none)
+        int unit;    // for that unit only (0: every unit)
+        JobMemory::SaveResult result;
+        std::vector<int> notSaved;
+        std::string file; // after the save; the save before it stored "full"
+    } cases[] = {
+        {"all answered", 0, 0, JobMemory::SaveResult::AllUnits, {}, full},
+        {"keys of unit 1", 0x02, 1, JobMemory::SaveResult::SomeUnits, {1},
+         NotSaved(1) + Section(2, KeysText(2, 4), 50, 5) + Section(3, KeysText(3, 4), 50, 5)},
+        {"ductor of unit 2", 0x0A, 2, JobMemory::SaveResult::SomeUnits, {2},
+         Section(1, KeysText(1, 4), 50, 5) + NotSaved(2) + Section(3, KeysText(3, 4), 50, 5)},
+        {"cycle of unit 3", 0x51, 3, JobMemory::SaveResult::SomeUnits, {3},
+         Section(1, KeysText(1, 4), 50, 5) + Section(2, KeysText(2, 4), 50, 5) + NotSaved(3)},
+        {"the port is gone", -1, 0, JobMemory::SaveResult::Nothing, {1, 2, 3},
+         full + "[GENERAL]\r\nNAME=kept\r\nDATE=\r\n"}, // the job before, description and all
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        rig.sim.ClearFaults();
+        ASSERT_EQ(rig.memory.Save(0).result, JobMemory::SaveResult::AllUnits);
+        ASSERT_EQ(rig.memory.SetInfo(0, "kept", ""), 0);
+        if (c.opcode > 0) {
+            sim::Fault f = silent;
+            f.unit = c.unit;
+            rig.sim.AddFault(c.opcode, f, -1);
+        }
+        if (c.opcode < 0)
+            rig.serial.Close(); // every read fails at once
+        const JobMemory::SaveOutcome outcome = rig.memory.Save(0);
+        EXPECT_EQ(outcome.result, c.result);
+        EXPECT_EQ(outcome.notSaved, c.notSaved);
+        EXPECT_EQ(ReadText(rig.JobFile(0)), c.file);
+    }
+}
 
-    rig.recorder.Clear();
-    rig.sim.AddFault(0x0A, silent, 3);
-    rig.sim.AddFault(0x51, silent, 3);
-    rig.memory.SaveJob(0);
-    EXPECT_EQ(ReadText(rig.JobFile(0)), Section(1, KeysText(1, 4), 0, 0) + Section(2, KeysText(2, 4), 50, 5) +
-                                            Section(3, KeysText(3, 4), 50, 5));
-    const auto again = rig.recorder.Of(1);
-    EXPECT_EQ(std::count(again.begin(), again.end(), Event{1, 5, 2}), 0);
-    EXPECT_EQ(std::count(again.begin(), again.end(), Event{1, 5, 3}), 0);
+// A unit marked not saved is left alone by the recall; the units after it are recalled.
+TEST(JobMemoryLoad, AUnitNotSavedIsLeftAloneAndTheOthersAreRecalled) {
+    MemoryRig rig({.units = 3, .keys = 2});
+    std::ofstream(rig.JobFile(1), std::ios::binary)
+        << Section(1, "10 20", 50, 0) + NotSaved(2) + Section(3, "30 40", 100, 0);
+    EXPECT_EQ(rig.memory.LoadJob(1), 0);
+    EXPECT_EQ(rig.sim.Unit(1).keys, (std::vector<std::uint8_t>{10, 20}));
+    EXPECT_EQ(rig.sim.Unit(3).keys, (std::vector<std::uint8_t>{30, 40}));
+    EXPECT_EQ(rig.sim.Unit(3).ductor, 255);
+    for (auto [op, unit] : rig.Commands())
+        EXPECT_NE(unit, 2) << "opcode " << op;
 }
 
 TEST(JobMemorySave, NeverHoldsMoreThanTheTableLimits) {
