@@ -190,10 +190,19 @@ const char* const kScript = R"JS((function () {
     show(start);
   }
 
+  // Calls of the host's additions to the page contract reach only a page that
+  // defines them; a page that keeps to the contract alone never hears of them.
+  var additions = /^App\.(showUnitKeys|showUnitInk|showReadFailed|unitKeysResult)\(/;
+  function lacksAddition(code) {
+    var m = additions.exec(code);
+    return m !== null && !(typeof App === 'object' && App !== null && typeof App[m[1]] === 'function');
+  }
+
   // Modal messages queue: each waits for the one before it to be closed.
   function handle(message) {
     switch (message.k) {
     case 'js':
+      if (lacksAddition(message.c)) break;
       try { (0, eval)(message.c); } catch (err) { report('Uncaught ' + err); }
       break;
     case 'bind': bind(message.id); break;

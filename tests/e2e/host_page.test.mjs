@@ -273,6 +273,23 @@ for (const start of ['load', 'inline']) {
   });
 }
 
+// The host's additions to the contract (key profiles, ink, failed reads, key
+// results) reach a page only when it defines them; the contract page does not,
+// and hears of them neither as calls nor as "is not a function" boxes.
+browserTest('a page that keeps to the contract alone is not called with the host\'s additions', async (t) => {
+  const { page } = await contractPage(t);
+  await waitContractCall(page, 'loadUnits');
+  await waitShown(page);
+  await page.evaluate(() => {
+    for (const call of ['App.showUnitKeys(1, "1,2,3")', 'App.showUnitInk(1, "Cyan", "#00ffff")',
+      'App.showReadFailed(1, 2)', 'App.unitKeysResult(1, 0)', 'App.loadUnits(7)'])
+      host.ExecuteJS(call);
+  });
+  // Page calls arrive in order: once the last is there, the others were met.
+  await page.waitForFunction(() => window.calls.some((c) => c[0] === 'loadUnits' && c[1] === 7), null, { timeout: 30000 });
+  // Teardown fails the test on any modal box the page showed.
+});
+
 // A modal message while the page is inside startApp: the box waits in the
 // page, and the start goes on. The storage folder cannot be named (no HOME,
 // no XDG_CONFIG_HOME, no --storage) and a console message arrives as it starts.
