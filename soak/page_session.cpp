@@ -209,13 +209,19 @@ int PageSession::TakePageCalls() {
             Report(why + ": " + code);
             continue;
         }
-        if (!awaited_.empty() && code.rfind(awaited_, 0) == 0)
-            awaited_.clear();
+        for (const std::string& sign : awaited_) {
+            if (code.rfind(sign, 0) == 0) {
+                awaited_.clear();
+                break;
+            }
+        }
         const std::string& name = call->name;
         const auto unit = [&call](std::size_t i) { return std::atoi(call->args[i].c_str()); };
         if (name == "setUnitProgress") {
             std::lock_guard lock(statsLock_);
             ++stats_.progressCalls;
+            if (call->args.size() > 1 && unit(1) == 3)
+                ++stats_.givenUpProgressCalls;
         } else if (name == "showPendingErrors") {
             readMessages = true;
         } else if (name == "okDuctorValue") {
@@ -264,8 +270,11 @@ void PageSession::ReadMessages() {
         ++stats_.messages;
         if (m.kind == PageCallCheck::MessageKind::UnitEvent) {
             ++stats_.unitEvents;
-            if (m.unit != 0)
+            if (m.unit != 0) {
                 ++stats_.unitProgressEvents;
+                if (m.code == 3)
+                    ++stats_.givenUpEvents;
+            }
             if (m.unit == 0 && m.code == 10)
                 ++stats_.portClosed;
         }
@@ -290,13 +299,13 @@ bool PageSession::Busy() {
         ++stats_.unstarted;
     }
     Report("no start of the press operation within " + std::to_string(kStartWait.count()) + " s (" +
-           awaited_ + ")");
+           awaited_.front() + ")");
     awaited_.clear();
     return false;
 }
 
 void PageSession::Started(const std::string& sign) {
-    awaited_ = sign;
+    awaited_ = {sign};
     awaitedUntil_ = Clock::now() + kStartWait;
 }
 
@@ -370,8 +379,12 @@ void PageSession::Act() {
         CallHost("saveConfig", json::array({position, "Soak " + std::to_string(position)}));
         Started("App.savingMemory(" + std::to_string(position) + ")");
     } else if (pick < 78) {
-        CallHost("loadConfig", json::array({between(0, 3)}));
+        const int position = between(0, 3);
+        CallHost("loadConfig", json::array({position}));
+        // A stored job goes to the press; an empty position is said at once
+        // and shown empty again.
         Started("App.makeDirtyValues()");
+        awaited_.push_back("App.emptyMemory(" + std::to_string(position) + ")");
     } else if (pick < 85) {
         CallHost("LoadInitialState", json::array());
         Started("App.setDuctorValue(");

@@ -52,6 +52,10 @@ public:
         long messages = 0;           // pending messages read
         long unitEvents = 0;         // of them, library events
         long unitProgressEvents = 0; // events of units other than 0 (each has its App.setUnitProgress)
+        // Of those, the ones with code 3 (given up): the host also shows a unit
+        // as given up when its operation failed without a further event.
+        long givenUpProgressCalls = 0;
+        long givenUpEvents = 0;
         long badMessages = 0;
         long unexpectedErrors = 0; // the host's error reports
         long portClosed = 0;
@@ -117,7 +121,7 @@ private:
     std::vector<int> selection_;
     std::vector<int> percent_; // per unit, 1-based
     bool refreshed_ = false;
-    std::string awaited_; // the start sign of the last press operation
+    std::vector<std::string> awaited_; // the start signs of the last press operation (any one will do)
     std::chrono::steady_clock::time_point awaitedUntil_{};
     std::chrono::steady_clock::time_point nextReload_{};
 

@@ -421,7 +421,11 @@ int main(int argc, char** argv) {
 
     const PageSession::Stats host = page.stats();
     const bool bugReport = fs::exists(root / "bugreport.txt");
-    const bool eventsMatch = host.progressCalls == host.unitProgressEvents;
+    // Every unit event has its progress call; a failed operation may add a
+    // given-up one of the host's own.
+    const bool eventsMatch =
+        host.progressCalls - host.givenUpProgressCalls == host.unitProgressEvents - host.givenUpEvents &&
+        host.givenUpProgressCalls >= host.givenUpEvents;
     const bool hostOk = host.refused == 0 && host.stalled == 0 && host.badPageCalls == 0 &&
                         host.badMessages == 0 && host.unexpectedErrors == 0 && host.portClosed == 0 &&
                         !bugReport && eventsMatch && host.hostCalls > 0;
