@@ -134,17 +134,6 @@ private:
     std::thread thread_;
 };
 
-std::string Hex(const std::string& text) {
-    uint64_t hash = 1469598103934665603ull;
-    for (unsigned char c : text) {
-        hash ^= c;
-        hash *= 1099511628211ull;
-    }
-    char buffer[17];
-    std::snprintf(buffer, sizeof buffer, "%016llx", static_cast<unsigned long long>(hash));
-    return buffer;
-}
-
 // demo beside the program; an installed program (bin/ not writable) keeps it
 // in the user's application-data folder, apart from the real storage folder.
 std::filesystem::path DefaultDemoFolder(const std::filesystem::path& programFolder) {
@@ -217,7 +206,7 @@ int main(int argc, char** argv) {
             // One profile per program identity: copies in other folders keep their own browsers.
             const auto storage = StorageFolder(paths).value_or(paths.programFolder);
             window =
-                std::make_unique<ChromiumWindow>(*browser, storage / ("Browser-" + Hex(instance.identity())));
+                std::make_unique<ChromiumWindow>(*browser, storage / ("Browser-" + instance.IdentityHash()));
         }
     }
 

@@ -39,6 +39,8 @@ public:
     void StopListening();
 
     const std::string& identity() const { return identity_; }
+    // The identity as 16 hex digits, for file names that stand for it.
+    std::string IdentityHash() const;
 
 private:
     struct Impl;

@@ -47,17 +47,6 @@ private:
     int fd_;
 };
 
-std::string Hash(const std::string& identity) {
-    uint64_t hash = 1469598103934665603ull;
-    for (unsigned char c : identity) {
-        hash ^= c;
-        hash *= 1099511628211ull;
-    }
-    char text[17];
-    std::snprintf(text, sizeof text, "%016llx", static_cast<unsigned long long>(hash));
-    return text;
-}
-
 // The user's private folder for the instance files; empty with a reason when
 // there is none that only the user can enter.
 std::string PrivateFolder(std::string& error) {
@@ -138,7 +127,7 @@ SingleInstance::Outcome SingleInstance::Acquire() {
     const std::string folder = PrivateFolder(error);
     if (folder.empty())
         return {Outcome::Failed, "cannot check for a running instance: " + error};
-    const std::string stem = folder + "/instance-" + Hash(identity_);
+    const std::string stem = folder + "/instance-" + IdentityHash();
     impl_->socketPath = stem + ".sock";
     sockaddr_un address{};
     if (!Address(impl_->socketPath, address))
