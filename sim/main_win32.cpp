@@ -61,7 +61,7 @@ int main(int argc, char** argv) {
     }
     if (!quiet)
         console.SetTrace([](const std::string& line) {
-            std::printf("   %s\n", line.c_str());
+            std::printf("%s\n", line.c_str());
             std::fflush(stdout);
         });
     std::printf("press console: %d units, %d keys, COM%d on %s\n", config.units, config.keys, port,

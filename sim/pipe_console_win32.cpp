@@ -20,6 +20,12 @@ struct PipeConsole::Impl {
     HANDLE stop = nullptr; // manual-reset: set when the console ends
     HANDLE connected = nullptr;
     std::function<void(const std::string&)> trace;
+    std::int64_t startUs = NowUs();
+    // A trace line in the pseudo-terminal console's format; the console's lock is held.
+    void Trace(const std::string& text) const {
+        if (trace)
+            trace(TraceLine(NowUs() - startUs, text));
+    }
 };
 
 PipeConsole::PipeConsole(const std::string& prefix, int port, const ConsoleConfig& config)
@@ -62,10 +68,7 @@ void PipeConsole::SetUnit(int unit, const UnitState& state) {
 void PipeConsole::SetTrace(std::function<void(const std::string&)> trace) {
     std::lock_guard lock(mutex_);
     impl_->trace = std::move(trace);
-    console_.SetNote([this](const std::string& text) {
-        if (impl_->trace)
-            impl_->trace(text);
-    });
+    console_.SetNote([this](const std::string& text) { impl_->Trace("   " + text); });
 }
 
 void PipeConsole::Run() {
@@ -106,6 +109,8 @@ void PipeConsole::Run() {
                 if (::ReadFile(pipe, buffer, want, &n, &read) || ::GetLastError() == ERROR_IO_PENDING)
                     ::GetOverlappedResult(pipe, &read, &n, TRUE);
                 ::CloseHandle(read.hEvent);
+                if (n > 0)
+                    impl_->Trace("<- " + HexBytes(buffer, n));
                 console_.Receive(buffer, n, NowUs());
             }
             for (const Output& out : console_.Tick(NowUs())) {
@@ -120,6 +125,7 @@ void PipeConsole::Run() {
                     ::GetLastError() == ERROR_IO_PENDING)
                     ::GetOverlappedResult(pipe, &write, &n, TRUE);
                 ::CloseHandle(write.hEvent);
+                impl_->Trace("-> " + HexBytes(out.bytes.data(), out.bytes.size()));
             }
             if (available == 0)
                 ::Sleep(1);

@@ -575,4 +575,20 @@ std::int64_t PressConsole::NextDeadlineUs() const {
     return next;
 }
 
+std::string HexBytes(const std::uint8_t* bytes, std::size_t n) {
+    std::string text;
+    char b[4];
+    for (std::size_t i = 0; i < n; ++i) {
+        std::snprintf(b, sizeof b, i ? " %02X" : "%02X", bytes[i]);
+        text += b;
+    }
+    return text;
+}
+
+std::string TraceLine(std::int64_t sinceStartUs, const std::string& text) {
+    char stamp[32];
+    std::snprintf(stamp, sizeof stamp, "%10.3f ", static_cast<double>(sinceStartUs) / 1000.0);
+    return stamp + text;
+}
+
 } // namespace tsr::sim

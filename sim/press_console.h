@@ -95,6 +95,12 @@ struct Output {
 };
 
 std::uint8_t Checksum(const std::uint8_t* bytes, std::size_t n);
+
+// Bytes as the consoles' traces show them: "06 02 00 F7".
+std::string HexBytes(const std::uint8_t* bytes, std::size_t n);
+// A trace line: the milliseconds since the console started, then the text
+// ("<- " bytes received, "-> " bytes sent, "   " the console's notes).
+std::string TraceLine(std::int64_t sinceStartUs, const std::string& text);
 const char* OpcodeName(int opcode);
 
 // The console's side of the press protocol, driven by time stamps so that

@@ -24,13 +24,7 @@ std::int64_t SteadyNs() {
 }
 
 std::string Hex(const std::vector<std::uint8_t>& bytes) {
-    std::string text;
-    char b[4];
-    for (std::size_t i = 0; i < bytes.size(); ++i) {
-        std::snprintf(b, sizeof b, i ? " %02X" : "%02X", bytes[i]);
-        text += b;
-    }
-    return text;
+    return HexBytes(bytes.data(), bytes.size());
 }
 
 } // namespace
@@ -113,9 +107,7 @@ void SimulatedConsole::Publish() {
 void SimulatedConsole::Trace(const std::string& line) {
     if (!options_.trace)
         return;
-    char stamp[32];
-    std::snprintf(stamp, sizeof stamp, "%10.3f ", static_cast<double>(NowUs()) / 1000.0);
-    traceLines_.push_back(stamp + line);
+    traceLines_.push_back(TraceLine(NowUs(), line));
 }
 
 void SimulatedConsole::Wake() {
