@@ -6,16 +6,19 @@
 
 namespace {
 
-std::wstring SidOfToken(HANDLE token) {
+// The token's user (TokenUser) or default owner (TokenOwner) as text.
+std::wstring SidOfToken(HANDLE token, TOKEN_INFORMATION_CLASS which = TokenUser) {
     DWORD size = 0;
-    ::GetTokenInformation(token, TokenUser, nullptr, 0, &size);
+    ::GetTokenInformation(token, which, nullptr, 0, &size);
     if (size == 0)
         return std::wstring();
     std::vector<unsigned char> buffer(size);
-    if (!::GetTokenInformation(token, TokenUser, buffer.data(), size, &size))
+    if (!::GetTokenInformation(token, which, buffer.data(), size, &size))
         return std::wstring();
+    PSID binary = which == TokenOwner ? reinterpret_cast<TOKEN_OWNER*>(buffer.data())->Owner
+                                   : reinterpret_cast<TOKEN_USER*>(buffer.data())->User.Sid;
     LPWSTR text = nullptr;
-    if (!::ConvertSidToStringSidW(reinterpret_cast<TOKEN_USER*>(buffer.data())->User.Sid, &text))
+    if (!::ConvertSidToStringSidW(binary, &text))
         return std::wstring();
     std::wstring sid(text);
     ::LocalFree(text);
@@ -30,6 +33,14 @@ std::wstring CurrentUserSid() {
         return std::wstring();
     WinHandle owned(token);
     return SidOfToken(token);
+}
+
+std::wstring CurrentOwnerSid() {
+    HANDLE token = nullptr;
+    if (!::OpenProcessToken(::GetCurrentProcess(), TOKEN_QUERY, &token))
+        return std::wstring();
+    WinHandle owned(token);
+    return SidOfToken(token, TokenOwner);
 }
 
 std::wstring ProcessUserSid(DWORD processId) {

@@ -34,6 +34,9 @@ private:
 // The current user's SID as text ("S-1-5-21-..."); empty when the system
 // cannot say.
 std::wstring CurrentUserSid();
+// The SID that owns what this process creates: the user's, or for an elevated
+// administrator the Administrators group's; empty when the system cannot say.
+std::wstring CurrentOwnerSid();
 // The SID of the user a process runs as; empty when it cannot be read.
 std::wstring ProcessUserSid(DWORD processId);
 

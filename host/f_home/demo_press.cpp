@@ -42,7 +42,8 @@ DemoPress::DemoPress(Options options) : options_(std::move(options)) {
     ReadPressSize();
     OfferSamples();
 
-    trace_.open(options_.folder / "console.log", std::ios::app);
+    // Binary: the same line ends ("\n") on every system.
+    trace_.open(options_.folder / "console.log", std::ios::app | std::ios::binary);
     tsr::sim::ConsoleConfig console;
     console.units = units_;
     console.keys = keys_;

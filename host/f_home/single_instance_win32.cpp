@@ -46,8 +46,10 @@ DWORD Transfer(HANDLE handle, bool write, void* buffer, DWORD size, DWORD waitMs
     return ::GetOverlappedResult(handle, &overlapped, &moved, FALSE) ? moved : 0;
 }
 
-// The owner of a kernel object is the user who made it.
-bool OwnedByUser(HANDLE object, const std::wstring& userSid) {
+// The owner of a kernel object is who made it: the user, or the
+// Administrators group for an elevated administrator.
+bool OwnedByUs(HANDLE object, const std::wstring& userSid) {
+    const std::wstring ownerSid = CurrentOwnerSid();
     PSID owner = nullptr;
     PSECURITY_DESCRIPTOR descriptor = nullptr;
     if (::GetSecurityInfo(object, SE_KERNEL_OBJECT, OWNER_SECURITY_INFORMATION, &owner, nullptr, nullptr, nullptr,
@@ -56,7 +58,7 @@ bool OwnedByUser(HANDLE object, const std::wstring& userSid) {
     bool same = false;
     LPWSTR text = nullptr;
     if (owner != nullptr && ::ConvertSidToStringSidW(owner, &text)) {
-        same = userSid == text;
+        same = userSid == text || ownerSid == text;
         ::LocalFree(text);
     }
     ::LocalFree(descriptor);
@@ -135,7 +137,7 @@ SingleInstance::Outcome SingleInstance::Acquire() {
     if (!impl.mutex.ok())
         return {Outcome::Failed, "cannot check for a running instance: " + shownName + ": " +
                                      SystemErrorText(::GetLastError())};
-    if (!OwnedByUser(impl.mutex.get(), impl.userSid))
+    if (!OwnedByUs(impl.mutex.get(), impl.userSid))
         return {Outcome::Failed, "cannot check for a running instance: " + shownName + " belongs to another user"};
 
     const auto giveUp = std::chrono::steady_clock::now() + kEndingWait;
