@@ -1,132 +1,206 @@
 #include "f_home/chromium_window.h"
 
 #include "app/host_paths.h"
+#include "f_home/browser_process.h"
+#include "f_home/devtools_client.h"
 
-#include <cerrno>
+#include <algorithm>
+#include <atomic>
 #include <chrono>
-#include <csignal>
-#include <cstdlib>
-#include <cstring>
-#include <fcntl.h>
-#include <spawn.h>
-#include <sys/wait.h>
-#include <unistd.h>
+#include <iostream>
+#include <mutex>
+#include <random>
+#include <thread>
 #include <vector>
 
-extern char** environ;
+namespace {
 
-std::optional<std::filesystem::path> ChromiumWindow::FindBrowser() {
-    if (const char* chosen = std::getenv("TSR_BROWSER"); chosen != nullptr && chosen[0] != '\0')
-        return std::filesystem::path(chosen);
-    const char* path = std::getenv("PATH");
-    const std::string folders = path != nullptr ? path : "/usr/local/bin:/usr/bin:/bin";
-    for (const char* name : {"chromium", "chromium-browser", "google-chrome"}) {
-        size_t start = 0;
-        while (start <= folders.size()) {
-            const size_t end = std::min(folders.find(':', start), folders.size());
-            const auto candidate = std::filesystem::path(folders.substr(start, end - start)) / name;
-            if (end > start && ::access(candidate.c_str(), X_OK) == 0)
-                return candidate;
-            start = end + 1;
+constexpr auto kCallWait = std::chrono::seconds(5);
+constexpr auto kStartWait = std::chrono::seconds(30); // a cold start on a loaded machine
+constexpr auto kEndWait = std::chrono::seconds(5);
+
+// A profile folder of this start alone, beside the usual one.
+std::filesystem::path FreshProfile(const std::filesystem::path& usual) {
+    std::random_device random;
+    for (int attempt = 0; attempt < 16; ++attempt) {
+        const auto candidate =
+            usual.parent_path() / (usual.filename().string() + "-" + std::to_string(random() % 1000000000u));
+        std::error_code error;
+        if (!std::filesystem::exists(candidate, error) && CreatePrivateFolder(candidate))
+            return candidate;
+    }
+    return usual;
+}
+
+} // namespace
+
+struct ChromiumWindow::Impl {
+    std::filesystem::path browser;
+    std::filesystem::path profile;
+    std::filesystem::path profileInUse;
+    bool freshProfile = false;
+
+    std::unique_ptr<BrowserProcess> process;
+    std::unique_ptr<DevToolsClient> devtools;
+    std::thread watcher; // starts the session, then waits for the process to end
+    std::atomic<bool> closing{false};
+
+    std::function<void()> onClosed;
+    std::atomic<bool> closedReported{false};
+
+    std::mutex pagesLock;
+    std::vector<std::string> pages; // the browser's page targets, oldest first
+    bool hadPage = false;
+
+    void ReportClosed() {
+        if (!closedReported.exchange(true) && onClosed)
+            onClosed();
+    }
+
+    // On the DevTools reader thread.
+    void OnEvent(const std::string& method, const nlohmann::json& params) {
+        bool lastPageGone = false;
+        if (method == "Target.targetCreated") {
+            const auto& info = params.value("targetInfo", nlohmann::json::object());
+            if (info.value("type", "") != "page")
+                return;
+            std::lock_guard guard(pagesLock);
+            const std::string id = info.value("targetId", "");
+            if (!id.empty() && std::find(pages.begin(), pages.end(), id) == pages.end())
+                pages.push_back(id);
+            hadPage = true;
+        } else if (method == "Target.targetDestroyed") {
+            std::lock_guard guard(pagesLock);
+            const auto gone = std::find(pages.begin(), pages.end(), params.value("targetId", ""));
+            if (gone == pages.end())
+                return;
+            pages.erase(gone);
+            // The app window, and any window its page opened, are closed: the
+            // browser would stay running for the pipe's sake, so the window is gone.
+            lastPageGone = hadPage && pages.empty();
         }
+        if (lastPageGone)
+            ReportClosed();
     }
-    return std::nullopt;
-}
 
-bool ChromiumWindow::DisplayAvailable() {
-    for (const char* variable : {"DISPLAY", "WAYLAND_DISPLAY"}) {
-        const char* value = std::getenv(variable);
-        if (value != nullptr && value[0] != '\0')
-            return true;
+    std::string FirstPage() {
+        std::lock_guard guard(pagesLock);
+        return pages.empty() ? std::string() : pages.front();
     }
-    return false;
-}
+};
 
 ChromiumWindow::ChromiumWindow(std::filesystem::path browser, std::filesystem::path profileFolder)
-    : browser_(std::move(browser)), profile_(std::move(profileFolder)) {}
+    : impl_(std::make_unique<Impl>()) {
+    impl_->browser = std::move(browser);
+    impl_->profile = std::move(profileFolder);
+    impl_->profileInUse = impl_->profile;
+}
 
 ChromiumWindow::~ChromiumWindow() {
     Close();
 }
 
-bool ChromiumWindow::Open(const std::string& address, std::function<void()> onClosed, std::string& error) {
-    CreatePrivateFolder(profile_); // the browser keeps the page's storage and cookies there
-    std::vector<std::string> args = {browser_.string(),
-                                     "--app=" + address,
-                                     "--user-data-dir=" + profile_.string(),
-                                     "--start-maximized",
-                                     "--no-first-run",
-                                     "--no-default-browser-check",
-                                     "--disable-translate",
-                                     "--disable-features=Translate"};
-    std::vector<char*> argv;
-    for (auto& arg : args)
-        argv.push_back(arg.data());
-    argv.push_back(nullptr);
+std::filesystem::path ChromiumWindow::ProfileInUse() const {
+    return impl_->profileInUse;
+}
 
-    posix_spawn_file_actions_t actions;
-    posix_spawn_file_actions_init(&actions);
-    posix_spawn_file_actions_addopen(&actions, STDIN_FILENO, "/dev/null", O_RDONLY, 0);
-    posix_spawn_file_actions_addopen(&actions, STDOUT_FILENO, "/dev/null", O_WRONLY, 0);
-    posix_spawn_file_actions_addopen(&actions, STDERR_FILENO, "/dev/null", O_WRONLY, 0);
-    posix_spawnattr_t attributes;
-    posix_spawnattr_init(&attributes);
-    sigset_t none, defaults;
-    sigemptyset(&none);
-    sigemptyset(&defaults);
-    for (int signal : {SIGINT, SIGTERM, SIGHUP, SIGPIPE})
-        sigaddset(&defaults, signal);
-    posix_spawnattr_setsigmask(&attributes, &none);
-    posix_spawnattr_setsigdefault(&attributes, &defaults);
-    posix_spawnattr_setflags(&attributes, POSIX_SPAWN_SETSIGMASK | POSIX_SPAWN_SETSIGDEF);
-    pid_t pid = -1;
-    const int result = posix_spawn(&pid, argv[0], &actions, &attributes, argv.data(), environ);
-    posix_spawnattr_destroy(&attributes);
-    posix_spawn_file_actions_destroy(&actions);
-    if (result != 0) {
-        error = browser_.string() + ": " + std::strerror(result);
+bool ChromiumWindow::Open(const std::string& address, std::function<void()> onClosed, std::string& error) {
+    Impl& impl = *impl_;
+    if (impl.process) {
+        error = "the window is open already";
         return false;
     }
-    {
-        std::lock_guard guard(lock_);
-        pid_ = pid;
-        reaped_ = false;
+    CreatePrivateFolder(impl.profile); // the browser keeps the page's storage and cookies there
+    std::string why;
+    if (!BrowserProcess::FreeProfile(impl.profile, why)) {
+        impl.profileInUse = FreshProfile(impl.profile);
+        impl.freshProfile = impl.profileInUse != impl.profile;
+        std::cerr << "tessaro: " << why << "; the window uses the profile folder " << impl.profileInUse.string()
+                  << " for this run\n";
+    } else if (!why.empty()) {
+        std::cerr << "tessaro: " << why << "\n";
     }
-    watcher_ = std::thread([this, pid, onClosed = std::move(onClosed)] {
-        int status = 0;
-        while (::waitpid(pid, &status, 0) < 0 && errno == EINTR) {
+    const std::vector<std::string> arguments = {"--app=" + address,
+                                                "--user-data-dir=" + impl.profileInUse.string(),
+                                                "--start-maximized",
+                                                "--no-first-run",
+                                                "--no-default-browser-check",
+                                                "--disable-translate",
+                                                "--disable-features=Translate"};
+    impl.process = BrowserProcess::Start(impl.browser, arguments, error);
+    if (!impl.process)
+        return false;
+    impl.onClosed = std::move(onClosed);
+    impl.devtools = std::make_unique<DevToolsClient>(
+        *impl.process, [&impl](const std::string& method, const nlohmann::json& params) { impl.OnEvent(method, params); },
+        [&impl] { impl.ReportClosed(); });
+    impl.watcher = std::thread([&impl] {
+        std::string discoverError;
+        // The browser announces its pages from now on, those it has already first.
+        if (!impl.devtools->Call("Target.setDiscoverTargets", {{"discover", true}}, kStartWait, discoverError) &&
+            !impl.closing)
+            std::cerr << "tessaro: the browser window is not driven: " << discoverError << "\n";
+        while (!impl.closing && !impl.process->WaitForEnd(std::chrono::milliseconds(200))) {
         }
-        {
-            std::lock_guard guard(lock_);
-            reaped_ = true;
-        }
-        if (onClosed)
-            onClosed();
+        if (!impl.closing)
+            impl.ReportClosed();
     });
     return true;
 }
 
+bool ChromiumWindow::BringToFront(std::string& error) {
+    Impl& impl = *impl_;
+    if (!impl.devtools || impl.closing) {
+        error = "the window is not open";
+        return false;
+    }
+    std::string target = impl.FirstPage();
+    if (target.empty()) {
+        error = "the browser shows no page";
+        return false;
+    }
+    const auto window = impl.devtools->Call("Browser.getWindowForTarget", {{"targetId", target}}, kCallWait, error);
+    if (!window)
+        return false;
+    const auto windowId = window->find("windowId");
+    if (windowId == window->end() || !windowId->is_number_integer()) {
+        error = "Browser.getWindowForTarget: no window";
+        return false;
+    }
+    const std::string state = window->value("/bounds/windowState"_json_pointer, "");
+    // "normal" restores a minimised window to what it was before (maximised as it started).
+    if (state == "minimized" &&
+        !impl.devtools->Call("Browser.setWindowBounds",
+                             {{"windowId", *windowId}, {"bounds", {{"windowState", "normal"}}}}, kCallWait, error))
+        return false;
+    return impl.devtools->Call("Target.activateTarget", {{"targetId", target}}, kCallWait, error).has_value();
+}
+
 void ChromiumWindow::Close() {
-    {
-        std::lock_guard guard(lock_);
-        // The process is not reaped before the watcher says so, so its number is still ours.
-        if (pid_ > 0 && !reaped_)
-            ::kill(pid_, SIGTERM);
+    Impl& impl = *impl_;
+    if (!impl.process)
+        return;
+    impl.closing = true;
+    impl.closedReported = true; // the host is ending the window: no "closed" for it
+    std::string ignored;
+    if (impl.devtools && !impl.devtools->Ended())
+        impl.devtools->Call("Browser.close", nlohmann::json::object(), kCallWait, ignored);
+    if (!impl.process->WaitForEnd(kEndWait)) {
+        impl.process->Terminate();
+        if (!impl.process->WaitForEnd(kEndWait))
+            impl.process->Kill();
+        impl.process->WaitForEnd(kEndWait);
     }
-    for (int waited = 0; waited < 50; ++waited) {
-        {
-            std::lock_guard guard(lock_);
-            if (pid_ <= 0 || reaped_)
-                break;
-            if (waited == 49)
-                ::kill(pid_, SIGKILL);
-        }
-        std::this_thread::sleep_for(std::chrono::milliseconds(100));
-    }
-    if (watcher_.joinable()) {
-        if (watcher_.get_id() == std::this_thread::get_id())
-            watcher_.detach();
+    if (impl.watcher.joinable()) {
+        if (impl.watcher.get_id() == std::this_thread::get_id())
+            impl.watcher.detach();
         else
-            watcher_.join();
+            impl.watcher.join();
+    }
+    impl.devtools.reset();
+    impl.process.reset();
+    if (impl.freshProfile) {
+        std::error_code error;
+        std::filesystem::remove_all(impl.profileInUse, error);
     }
 }
