@@ -12,7 +12,9 @@
 // this process holds (no port another local user could reach).
 class ChromiumWindow {
 public:
-    // $TSR_BROWSER, else the platform's usual places.
+    // $TSR_BROWSER, else on Linux the first of chromium, chromium-browser,
+    // google-chrome on the PATH, on Windows Edge, else Chrome, as the
+    // registry's App Paths name them.
     static std::optional<std::filesystem::path> FindBrowser();
     // A display the browser can open a window on.
     static bool DisplayAvailable();
@@ -31,6 +33,8 @@ public:
     bool BringToFront(std::string& error);
     // Ends the browser (asked first, then made to) and waits for it.
     void Close();
+    // Shows the window restored and in front (a later start asked for it).
+    void BringToFront();
 
     // The profile folder the browser runs with: the given one, or a fresh one
     // when the given one is held by something that is not ours to end.
