@@ -7,9 +7,11 @@
 #   4. the library alone in Release, so the optimiser's warnings are seen;
 #   the Debian package of the normal build is unpacked into a temporary root
 #   and its programs started from there (after step 1).
-#   5. Windows: both DLLs cross-built with mingw-w64, the suites that run there
-#      under Wine (also the press link over a COM port that Wine maps to the
-#      simulated console's pseudo-terminal), the export tables of both DLLs.
+#   5. Windows: both DLLs, tessaro.exe and the installer cross-built with
+#      mingw-w64 and NSIS, the suites that run there under Wine (also the press
+#      link over a COM port that Wine maps to the simulated console's
+#      pseudo-terminal), the export tables of both DLLs, tessaro.exe under Wine
+#      serving its page to Linux Chromium, a silent install and uninstall.
 # Our own builds treat warnings as errors (TSR_WERROR); a build by anyone else does not.
 # A finding of a sanitizer fails the test that made it, and so this script.
 set -euo pipefail
@@ -89,4 +91,6 @@ TSR_WERROR=ON TSR_WINDOWS_TESTS=ON TSR_WINDOWS_CMAKE_ARGS="-DTSR_WINE_COM_PORT=5
   "$here/scripts/build-windows.sh" "$here/build-windows/out"
 windows_built=$SECONDS
 ctest --test-dir "$here/build-windows/win64" --output-on-failure --timeout 600 -j "$jobs" -L windows
+TSR_WINE64="$wine64" "$here/tests/windows/installer_test.sh" "$here/build-windows/out"/Tessaro-*-setup.exe \
+  "$here/build-windows/out/win64"
 echo "== build-windows: build $((windows_built - windows_start)) s, tests $((SECONDS - windows_built)) s"

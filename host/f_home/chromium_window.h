@@ -33,8 +33,6 @@ public:
     bool BringToFront(std::string& error);
     // Ends the browser (asked first, then made to) and waits for it.
     void Close();
-    // Shows the window restored and in front (a later start asked for it).
-    void BringToFront();
 
     // The profile folder the browser runs with: the given one, or a fresh one
     // when the given one is held by something that is not ours to end.
