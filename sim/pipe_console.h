@@ -25,6 +25,7 @@ public:
     const std::string& PipeName() const { return pipeName_; }
     // A copy of what the console holds for a unit.
     UnitState Unit(int unit) const;
+    void SetUnit(int unit, const UnitState& state);
     void SetTrace(std::function<void(const std::string&)> trace);
 
 private:

@@ -54,6 +54,11 @@ UnitState PipeConsole::Unit(int unit) const {
     return console_.Unit(unit);
 }
 
+void PipeConsole::SetUnit(int unit, const UnitState& state) {
+    std::lock_guard lock(mutex_);
+    console_.SetUnit(unit, state);
+}
+
 void PipeConsole::SetTrace(std::function<void(const std::string&)> trace) {
     std::lock_guard lock(mutex_);
     impl_->trace = std::move(trace);
