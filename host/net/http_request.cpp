@@ -5,12 +5,6 @@
 
 namespace {
 
-bool SameName(std::string_view a, std::string_view b) {
-    return a.size() == b.size() && std::equal(a.begin(), a.end(), b.begin(), [](char x, char y) {
-               return std::tolower(static_cast<unsigned char>(x)) == std::tolower(static_cast<unsigned char>(y));
-           });
-}
-
 // Characters of a method or header name.
 bool TokenChar(char c) {
     return std::isalnum(static_cast<unsigned char>(c)) || std::string_view("!#$%&'*+-.^_`|~").find(c) != std::string_view::npos;
@@ -51,6 +45,12 @@ std::string_view Line(std::string_view text) {
 
 } // namespace
 
+bool SameHeaderName(std::string_view a, std::string_view b) {
+    return a.size() == b.size() && std::equal(a.begin(), a.end(), b.begin(), [](char x, char y) {
+               return std::tolower(static_cast<unsigned char>(x)) == std::tolower(static_cast<unsigned char>(y));
+           });
+}
+
 bool PercentDecode(std::string_view text, bool plusIsBlank, std::string& decoded) {
     decoded.clear();
     decoded.reserve(text.size());
@@ -71,12 +71,12 @@ bool PercentDecode(std::string_view text, bool plusIsBlank, std::string& decoded
 }
 
 bool HttpRequest::HasHeader(std::string_view name) const {
-    return std::any_of(headers.begin(), headers.end(), [&](const auto& header) { return SameName(header.first, name); });
+    return std::any_of(headers.begin(), headers.end(), [&](const auto& header) { return SameHeaderName(header.first, name); });
 }
 
 std::string HttpRequest::Header(std::string_view name) const {
     for (const auto& [key, value] : headers)
-        if (SameName(key, name))
+        if (SameHeaderName(key, name))
             return value;
     return std::string();
 }
@@ -84,7 +84,7 @@ std::string HttpRequest::Header(std::string_view name) const {
 std::vector<std::string> HttpRequest::HeaderValues(std::string_view name) const {
     std::vector<std::string> values;
     for (const auto& [key, value] : headers)
-        if (SameName(key, name))
+        if (SameHeaderName(key, name))
             values.push_back(value);
     return values;
 }
@@ -111,8 +111,8 @@ bool HttpRequest::WantsKeepAlive() const {
         while (!rest.empty()) {
             const size_t end = std::min(rest.find(','), rest.size());
             const std::string_view option = Trim(rest.substr(0, end));
-            close = close || SameName(option, "close");
-            keep = keep || SameName(option, "keep-alive");
+            close = close || SameHeaderName(option, "close");
+            keep = keep || SameHeaderName(option, "keep-alive");
             rest.remove_prefix(std::min(end + 1, rest.size()));
         }
     }

@@ -46,5 +46,8 @@ struct HeadReading {
 HeadReading ReadRequestHead(std::string_view received, size_t limit, size_t maxHeaders, size_t& searchFrom,
                             HttpRequest& request);
 
+// Header names (and tokens such as "close") compare without case.
+bool SameHeaderName(std::string_view a, std::string_view b);
+
 // Decodes %XX escapes (and '+' as a blank when plusIsBlank); false on a broken escape.
 bool PercentDecode(std::string_view text, bool plusIsBlank, std::string& decoded);

@@ -1,15 +1,8 @@
 #include "net/http_response.h"
 
-#include <algorithm>
-#include <cctype>
+#include "net/http_request.h"
 
 namespace {
-
-bool SameName(std::string_view a, std::string_view b) {
-    return a.size() == b.size() && std::equal(a.begin(), a.end(), b.begin(), [](char x, char y) {
-               return std::tolower(static_cast<unsigned char>(x)) == std::tolower(static_cast<unsigned char>(y));
-           });
-}
 
 // 1xx, 204 and 304 answers carry no body.
 bool WithoutBody(int status) {
@@ -20,7 +13,7 @@ bool WithoutBody(int status) {
 
 void HttpResponse::SetHeader(std::string name, std::string value) {
     for (auto& header : headers) {
-        if (SameName(header.first, name)) {
+        if (SameHeaderName(header.first, name)) {
             header.second = std::move(value);
             return;
         }
@@ -70,7 +63,7 @@ std::string ResponseHead(const HttpResponse& response, bool keepAlive) {
     std::string head = "HTTP/1.1 " + std::to_string(response.status) + " " + StatusText(response.status) + "\r\n";
     for (const auto& [name, value] : response.headers) {
         // The framing is the server's own.
-        if (SameName(name, "Content-Length") || SameName(name, "Transfer-Encoding") || SameName(name, "Connection"))
+        if (SameHeaderName(name, "Content-Length") || SameHeaderName(name, "Transfer-Encoding") || SameHeaderName(name, "Connection"))
             continue;
         head += name + ": " + value + "\r\n";
     }

@@ -9,7 +9,7 @@ SOCKET Native(intptr_t handle) {
     return static_cast<SOCKET>(handle);
 }
 
-intptr_t Handle(SOCKET socket) {
+intptr_t FromNative(SOCKET socket) {
     return socket == INVALID_SOCKET ? Socket::kInvalid : static_cast<intptr_t>(socket);
 }
 
@@ -64,7 +64,7 @@ Socket& Socket::operator=(Socket&& other) noexcept {
 }
 
 Socket Socket::Listen(int port, std::string& error) {
-    Socket listener(Handle(::WSASocketW(AF_INET, SOCK_STREAM, IPPROTO_TCP, nullptr, 0, WSA_FLAG_NO_HANDLE_INHERIT)));
+    Socket listener(FromNative(::WSASocketW(AF_INET, SOCK_STREAM, IPPROTO_TCP, nullptr, 0, WSA_FLAG_NO_HANDLE_INHERIT)));
     if (!listener.Valid()) {
         error = "no socket: " + ErrorText(::WSAGetLastError());
         return Socket();
@@ -83,7 +83,7 @@ Socket Socket::Listen(int port, std::string& error) {
 }
 
 Socket Socket::Connect(int port) {
-    Socket connection(Handle(::WSASocketW(AF_INET, SOCK_STREAM, IPPROTO_TCP, nullptr, 0, WSA_FLAG_NO_HANDLE_INHERIT)));
+    Socket connection(FromNative(::WSASocketW(AF_INET, SOCK_STREAM, IPPROTO_TCP, nullptr, 0, WSA_FLAG_NO_HANDLE_INHERIT)));
     if (!connection.Valid())
         return Socket();
     const sockaddr_in address = Loopback(port);
@@ -120,7 +120,7 @@ bool Socket::Pair(Socket& first, Socket& second) {
         const SOCKET accepted = ::accept(Native(listener.handle_), reinterpret_cast<sockaddr*>(&peer), &peerSize);
         if (accepted == INVALID_SOCKET)
             continue;
-        Socket candidate(Handle(accepted));
+        Socket candidate(FromNative(accepted));
         if (peer.sin_port == mine.sin_port && peer.sin_addr.s_addr == mine.sin_addr.s_addr) {
             second = std::move(candidate);
             return Prepare(accepted);
@@ -145,7 +145,7 @@ Socket Socket::Accept(std::string& peer, bool& exhausted) const {
     exhausted = error == WSAEMFILE || error == WSAENOBUFS;
     if (accepted == INVALID_SOCKET)
         return Socket();
-    Socket connection(Handle(accepted));
+    Socket connection(FromNative(accepted));
     ::SetHandleInformation(reinterpret_cast<HANDLE>(accepted), HANDLE_FLAG_INHERIT, 0);
     if (!Prepare(accepted))
         return Socket();
