@@ -116,7 +116,7 @@ std::string TApp::GetStoragePath(const std::string& fileName) {
 void TApp::BindCallbacks() {
     const std::string configFile = GetStoragePath("Tessaro.ini");
     // The configuration names the press's port and the exchange folders: the user's alone.
-    CreatePrivateFile(configFile);
+    CreatePrivateFile(PathFromText(configFile));
     // The library wants a window handle other than 0 to run its exchange
     // watcher; the process id stands in for the window the host does not have.
     const int32_t window = static_cast<int32_t>(::getpid());

@@ -2,12 +2,13 @@
 
 #include <fstream>
 
+#include "app/host_paths.h"
 #include "app/memory_list.h"
 
 std::string BugReport::Report(const std::string& what, std::time_t when) const {
     bool written = false;
     {
-        std::ofstream out(file_, std::ios::app | std::ios::binary);
+        std::ofstream out(PathFromText(file_), std::ios::app | std::ios::binary);
         if (out) {
             out << SaveDateText(when) << " unexpected error: " << what << "\n";
             written = static_cast<bool>(out);

@@ -8,6 +8,7 @@
 #include <vector>
 
 #include "app/folder_path.h"
+#include "app/host_paths.h"
 #include "app/lenient_json.h"
 
 namespace fs = std::filesystem;
@@ -38,7 +39,7 @@ fs::path FolderToShow(const std::string& path, const std::string& startFolder) {
     std::string text = wanted.string();
     while (text.size() > 1 && text.back() == '/')
         text.pop_back();
-    return fs::path(text);
+    return PathFromText(text);
 }
 
 } // namespace

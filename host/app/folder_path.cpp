@@ -1,4 +1,5 @@
 #include "app/folder_path.h"
+#include "app/host_paths.h"
 
 #include <algorithm>
 #include <cctype>
@@ -31,7 +32,7 @@ fs::path ExistingEntry(const fs::path& folder, const std::string& name) {
 fs::path ConfiguredFolder(const std::string& text) {
     std::string path = text;
     std::replace(path.begin(), path.end(), '\\', '/');
-    return fs::path(path);
+    return PathFromText(path);
 }
 
 bool CreateFolderPathIgnoringCase(const std::string& text) {

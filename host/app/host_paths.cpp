@@ -2,6 +2,10 @@
 
 #include <system_error>
 
+std::filesystem::path PathFromText(const std::string& text) {
+    return std::filesystem::path(std::u8string(text.begin(), text.end()));
+}
+
 std::filesystem::path ShippedFolder(const std::filesystem::path& programFolder, const std::string& name) {
     std::error_code error;
     const std::filesystem::path beside = programFolder / name;

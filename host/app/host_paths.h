@@ -17,6 +17,11 @@ struct HostPaths {
 
 inline constexpr const char* kApplicationTitle = "Tessaro Control";
 
+// A path named by a text of the host (UTF-8, as the page and the command line
+// give it). Windows's file names are not in the byte code page the standard
+// library would read a plain string in, so every path made of a text is made here.
+std::filesystem::path PathFromText(const std::string& text);
+
 // Full path of the running program file; empty when the system cannot name it.
 std::filesystem::path ProgramFile();
 

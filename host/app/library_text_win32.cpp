@@ -1,6 +1,7 @@
 // On Windows the library speaks the ANSI code page: UTF-8 goes over UTF-16
 // into it and back. A character the code page lacks becomes the code page's
-// default character ("?").
+// default character ("?"), never a look-alike (no "best fit": "Ω" as "O" would
+// name another file, where "?" names none).
 #include "app/library_text.h"
 #include "app/user_security_win32.h"
 
@@ -8,12 +9,12 @@ std::string ToLibraryText(const std::string& text) {
     const std::wstring wide = WideFromUtf8(text);
     if (wide.empty())
         return std::string();
-    const int length =
-        ::WideCharToMultiByte(CP_ACP, 0, wide.data(), static_cast<int>(wide.size()), nullptr, 0, nullptr, nullptr);
+    const int length = ::WideCharToMultiByte(CP_ACP, WC_NO_BEST_FIT_CHARS, wide.data(), static_cast<int>(wide.size()),
+                                             nullptr, 0, nullptr, nullptr);
     std::string narrow(static_cast<size_t>(length > 0 ? length : 0), '\0');
     if (length > 0)
-        ::WideCharToMultiByte(CP_ACP, 0, wide.data(), static_cast<int>(wide.size()), narrow.data(), length, nullptr,
-                              nullptr);
+        ::WideCharToMultiByte(CP_ACP, WC_NO_BEST_FIT_CHARS, wide.data(), static_cast<int>(wide.size()), narrow.data(),
+                              length, nullptr, nullptr);
     return narrow;
 }
 

@@ -3,6 +3,7 @@
 #include <iostream>
 #include <optional>
 #include <string>
+#include <vector>
 
 #include "app/host_object.h"
 #include "app/host_paths.h"
@@ -61,13 +62,13 @@ std::optional<CommandLine> Parse(int argc, char** argv, bool& help) {
                 return std::nullopt;
             }
         } else if (arg == "--storage" && i + 1 < argc) {
-            line.storage = std::filesystem::absolute(argv[++i]);
+            line.storage = std::filesystem::absolute(PathFromText(argv[++i]));
         } else if (arg == "--page-folder" && i + 1 < argc) {
-            line.pageFolder = std::filesystem::absolute(argv[++i]);
+            line.pageFolder = std::filesystem::absolute(PathFromText(argv[++i]));
         } else if (arg == "--simulate") {
             line.simulate = true;
         } else if (arg == "--demo" && i + 1 < argc) {
-            line.demo = std::filesystem::absolute(argv[++i]);
+            line.demo = std::filesystem::absolute(PathFromText(argv[++i]));
         } else if (arg == "--movement-ms" && i + 1 < argc) {
             if (!Number(argv[++i], 0, 600000, line.movementMs)) {
                 std::cerr << "tessaro: bad time " << argv[i] << "\n";
@@ -106,7 +107,12 @@ std::filesystem::path DefaultDemoFolder(const std::filesystem::path& programFold
 int main(int argc, char** argv) {
     ConnectStandardStreams();
     bool help = false;
-    const auto line = Parse(argc, argv, help);
+    std::vector<std::string> arguments = ProgramArguments(argc, argv);
+    std::vector<char*> pointers;
+    for (std::string& argument : arguments)
+        pointers.push_back(argument.data());
+    pointers.push_back(nullptr);
+    const auto line = Parse(static_cast<int>(arguments.size()), pointers.data(), help);
     if (!line)
         return 2;
     if (help) {
@@ -122,7 +128,7 @@ int main(int argc, char** argv) {
     SingleInstance instance(SingleInstance::Identity(programFile));
     const SingleInstance::Outcome held = instance.Acquire();
     if (held.kind == SingleInstance::Outcome::Failed) {
-        std::cerr << "tessaro: " << held.text << "\n";
+        TellOperator(held.text);
         return 1;
     }
     if (held.kind == SingleInstance::Outcome::Answered) {
@@ -142,7 +148,7 @@ int main(int argc, char** argv) {
                 DemoPress::Options{line->demo.value_or(DefaultDemoFolder(paths.programFolder)),
                                    ShippedFolder(paths.programFolder, "samples"), line->movementMs});
         } catch (const std::exception& e) {
-            std::cerr << "tessaro: no simulated press: " << e.what() << "\n";
+            TellOperator(std::string("no simulated press: ") + e.what());
             return 1;
         }
         if (!paths.storageOverride)
@@ -154,7 +160,7 @@ int main(int argc, char** argv) {
         ui, {PageFolder(paths), line->port, "host", HostObject::Operations(), HostObject::Properties()});
     std::string error;
     if (!bridge.Start(error)) {
-        std::cerr << "tessaro: " << error << "\n";
+        TellOperator(error);
         return 1;
     }
 
@@ -168,6 +174,13 @@ int main(int argc, char** argv) {
         }
     }
 
+    // Without a window the page's address is all there is: a start that nobody
+    // can read it from would run unseen.
+    if (!window && !line->noBrowser && !StandardOutputSeen()) {
+        TellOperator("no browser was found for the console's window: install Microsoft Edge or Google Chrome, or "
+                     "name one in TSR_BROWSER");
+        return 1;
+    }
     if (demo)
         std::cerr << demo->Describe(); // standard output's first line is the page address
     TformHome form(ui, bridge, paths, window.get());

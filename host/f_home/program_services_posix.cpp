@@ -3,6 +3,7 @@
 #include <atomic>
 #include <csignal>
 #include <ctime>
+#include <iostream>
 #include <pthread.h>
 #include <thread>
 #include <unistd.h>
@@ -20,6 +21,18 @@ sigset_t StopSignals() {
 } // namespace
 
 void ConnectStandardStreams() {}
+
+bool StandardOutputSeen() {
+    return true; // a terminal, a file or a pipe: the system's start leaves none out
+}
+
+void TellOperator(const std::string& text) {
+    std::cerr << "tessaro: " << text << std::endl;
+}
+
+std::vector<std::string> ProgramArguments(int argc, char** argv) {
+    return std::vector<std::string>(argv, argv + argc);
+}
 
 // The signals are blocked in every thread and taken by one thread here.
 struct StopRequests::Impl {

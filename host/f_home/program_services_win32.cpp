@@ -1,6 +1,8 @@
 #include "f_home/program_services.h"
 #include "app/user_security_win32.h"
 
+#include <shellapi.h>
+
 #include <atomic>
 #include <cstdio>
 #include <fstream>
@@ -48,6 +50,31 @@ void ConnectStandardStreams() {
     FILE* ignored = nullptr;
     ::freopen_s(&ignored, "CONOUT$", "w", stdout);
     ::freopen_s(&ignored, "CONOUT$", "w", stderr);
+}
+
+std::vector<std::string> ProgramArguments(int argc, char** argv) {
+    int count = 0;
+    LPWSTR* wide = ::CommandLineToArgvW(::GetCommandLineW(), &count);
+    if (wide == nullptr)
+        return std::vector<std::string>(argv, argv + argc);
+    std::vector<std::string> arguments;
+    for (int i = 0; i < count; ++i)
+        arguments.push_back(Utf8FromWide(wide[i]));
+    ::LocalFree(wide);
+    return arguments;
+}
+
+bool StandardOutputSeen() {
+    return Usable(::GetStdHandle(STD_OUTPUT_HANDLE));
+}
+
+void TellOperator(const std::string& text) {
+    if (Usable(::GetStdHandle(STD_ERROR_HANDLE))) {
+        std::fprintf(stderr, "tessaro: %s\n", text.c_str());
+        std::fflush(stderr);
+        return;
+    }
+    ::MessageBoxW(nullptr, WideFromUtf8(text).c_str(), L"Tessaro Control", MB_OK | MB_ICONERROR);
 }
 
 // A hidden top-level window of its own thread takes the session's end and a

@@ -2,8 +2,9 @@
 # The installer under Wine: a silent install into a folder of the test's own
 # (/S /D=), every file in place, the entries in the Start menu and in
 # Add/Remove Programs, the installed tessaro.exe saying its version and serving
-# its page on a simulated press, then a silent uninstall that removes what it
-# installed and leaves a file it did not install.
+# its page on a simulated press (a second start answered by the first), then a
+# silent uninstall that removes what it installed and leaves a file it did not
+# install.
 #   installer_test.sh Tessaro-<version>-setup.exe BUILT-WIN64-FOLDER
 # WINEPREFIX and a running wineserver come from the caller (scripts/test.sh).
 set -euo pipefail
@@ -61,6 +62,11 @@ address=$(head -1 "$work/host.out" | tr -d '\r')
 [[ $address == http://127.0.0.1:*/index.html ]] || { cat "$work/host.err"; fail "no page address: '$address'"; }
 page=$(curl -sS -L --max-time 20 -c "$work/cookies" -b "$work/cookies" "$address")
 grep -q '<script' <<<"$page" || fail "the installed host did not serve its page"
+# A second start finds the instance (named mutex, answer on the user's pipe)
+# and gets an address of its page instead of starting a second console.
+second=$("$wine64" "$target/tessaro.exe" --no-browser | tr -d '\r')
+[[ $second == "Tessaro Control is already running: http://127.0.0.1:"*/index.html ]] ||
+  fail "a second start said '$second'"
 kill "$host_pid"
 wait "$host_pid" 2>/dev/null || true
 host_pid=
