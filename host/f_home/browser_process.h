@@ -29,4 +29,8 @@ public:
     // Asks the process to end (a signal it may act on), then makes it.
     virtual void Terminate() = 0;
     virtual void Kill() = 0;
+    // Lets the browser put its window in front now. Windows gives that right
+    // only to the program the operator just used (a later start, which passed
+    // it to this host); the host passes it on. Elsewhere nothing is needed.
+    virtual void AllowForeground() {}
 };

@@ -137,6 +137,7 @@ public:
 
     // The handle is held open, so the process cannot be another one by now.
     void Kill() override { ::TerminateProcess(process_.get(), 1); }
+    void AllowForeground() override { ::AllowSetForegroundWindow(processId_); }
 
 private:
     WinHandle process_;

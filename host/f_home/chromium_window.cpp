@@ -173,6 +173,8 @@ bool ChromiumWindow::BringToFront(std::string& error) {
         !impl.devtools->Call("Browser.setWindowBounds",
                              {{"windowId", *windowId}, {"bounds", {{"windowState", "normal"}}}}, kCallWait, error))
         return false;
+    if (impl.process)
+        impl.process->AllowForeground();
     return impl.devtools->Call("Target.activateTarget", {{"targetId", target}}, kCallWait, error).has_value();
 }
 
