@@ -42,6 +42,9 @@ done
 cmp -s "$target/tessaro.exe" "$built/tessaro.exe" || fail "the installed tessaro.exe is not the one built"
 cmp -s "$target/sdk/x86/libtessaro.dll" "$built/../win32/libtessaro.dll" || fail "sdk/x86 holds another DLL than the 32-bit one"
 [ ! -e "$target/htmlapp/dev" ] || fail "the page's development files were installed"
+# A window program: no console window opens with it.
+headers=$(x86_64-w64-mingw32-objdump -p "$target/tessaro.exe")
+grep -q '^Subsystem.*(Windows GUI)' <<<"$headers" || fail "tessaro.exe is not a window program"
 [ -f "$menu/Tessaro.lnk" ] && [ -f "$menu/Tessaro (simulated press).lnk" ] || fail "Start-menu entries missing in $menu"
 # A shortcut keeps its arguments in UTF-16.
 tr -d '\0' <"$menu/Tessaro (simulated press).lnk" | grep -aq -- "--simulate" ||
