@@ -26,6 +26,8 @@ public:
     // A copy of what the console holds for a unit.
     UnitState Unit(int unit) const;
     void SetTrace(std::function<void(const std::string&)> trace);
+    // A fault for frames of target (an opcode, kAnyFrame or kValueFrame); times < 0: for ever.
+    void AddFault(int target, const Fault& fault, int times = 1);
 
 private:
     struct Impl;

@@ -54,6 +54,11 @@ UnitState PipeConsole::Unit(int unit) const {
     return console_.Unit(unit);
 }
 
+void PipeConsole::AddFault(int target, const Fault& fault, int times) {
+    std::lock_guard lock(mutex_);
+    console_.AddFault(target, fault, times);
+}
+
 void PipeConsole::SetTrace(std::function<void(const std::string&)> trace) {
     std::lock_guard lock(mutex_);
     impl_->trace = std::move(trace);
