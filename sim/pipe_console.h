@@ -25,6 +25,7 @@ public:
     const std::string& PipeName() const { return pipeName_; }
     // A copy of what the console holds for a unit.
     UnitState Unit(int unit) const;
+    void SetUnit(int unit, const UnitState& state);
     void SetTrace(std::function<void(const std::string&)> trace);
     // A fault for frames of target (an opcode, kAnyFrame or kValueFrame); times < 0: for ever.
     void AddFault(int target, const Fault& fault, int times = 1);

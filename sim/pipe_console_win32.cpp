@@ -59,6 +59,11 @@ void PipeConsole::AddFault(int target, const Fault& fault, int times) {
     console_.AddFault(target, fault, times);
 }
 
+void PipeConsole::SetUnit(int unit, const UnitState& state) {
+    std::lock_guard lock(mutex_);
+    console_.SetUnit(unit, state);
+}
+
 void PipeConsole::SetTrace(std::function<void(const std::string&)> trace) {
     std::lock_guard lock(mutex_);
     impl_->trace = std::move(trace);

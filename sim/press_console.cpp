@@ -87,6 +87,15 @@ const UnitState& PressConsole::Unit(int unit) const {
     return units_[ValidUnit(unit) ? static_cast<std::size_t>(unit - 1) : 0];
 }
 
+void PressConsole::SetUnit(int unit, const UnitState& state) {
+    if (!ValidUnit(unit))
+        return;
+    UnitState& u = Unit(unit);
+    u = state;
+    u.keys.resize(static_cast<std::size_t>(Keys()), 0);
+    u.pendingKeys.resize(static_cast<std::size_t>(Keys()), 0);
+}
+
 void PressConsole::AddFault(int target, const Fault& fault, int times) {
     if (times != 0)
         faults_.push_back({target, fault, times});

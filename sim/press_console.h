@@ -133,6 +133,8 @@ public:
     // unit 1..Units(); any other number gives unit 1's record
     UnitState& Unit(int unit);
     const UnitState& Unit(int unit) const;
+    // Gives a unit (1..Units(), else nothing) what state holds; its key count stays the console's.
+    void SetUnit(int unit, const UnitState& state);
     void SetMovementMs(int ms) { config_.movementMs = ms; }
     void SetPacing(bool on) { config_.pacing = on; }
 

@@ -286,13 +286,7 @@ UnitState SimulatedConsole::Unit(int unit) const {
 
 void SimulatedConsole::SetUnit(int unit, const UnitState& state) {
     std::lock_guard<std::mutex> lock(mutex_);
-    if (!console_.ValidUnit(unit))
-        return;
-    UnitState& u = console_.Unit(unit);
-    u = state;
-    // the console's key count does not change
-    u.keys.resize(static_cast<std::size_t>(console_.Keys()), 0);
-    u.pendingKeys.resize(static_cast<std::size_t>(console_.Keys()), 0);
+    console_.SetUnit(unit, state);
 }
 
 void SimulatedConsole::Update(const std::function<void(PressConsole&)>& change) {

@@ -10,6 +10,7 @@
 #include "app/folder_browser.h"
 #include "app/folder_path.h"
 #include "app/languages.h"
+#include "app/library_text.h"
 #include "app/memory_list.h"
 #include "app/page_calls.h"
 #include "app/settings.h"
@@ -157,7 +158,7 @@ void TApp::saveConfig(int32_t memoryId, const std::string& memoryName) {
             if (report->stored == TSRX_SAVED_NOTHING)
                 return int32_t{1};
             // The description write finds the job file missing when no job could be written.
-            const int32_t described = TSR_MemorySetInfo(memoryId, memoryName.c_str(), date.c_str());
+            const int32_t described = TSR_MemorySetInfo(memoryId, ToLibraryText(memoryName).c_str(), date.c_str());
             TSR_WriteLogFile("Memory info updated");
             return described;
         },
@@ -209,8 +210,11 @@ void TApp::ReportUnexpectedError(const std::string& what) {
 void TApp::ShowUnitKeys(int32_t unit, const int32_t* keys, int32_t count) {
     if (keys != nullptr && count > 0) {
         std::string joined;
-        for (int32_t i = 0; i < count; ++i)
-            joined += (i == 0 ? "" : ",") + std::to_string(keys[i]);
+        for (int32_t i = 0; i < count; ++i) {
+            if (i > 0)
+                joined += ','; // apart: GCC 12 warns falsely on "," + a temporary (-Wrestrict)
+            joined += std::to_string(keys[i]);
+        }
         ExecuteJS("App.showUnitKeys(" + std::to_string(unit) + ", \"" + joined + "\")");
     }
     char separation[1000] = {};
@@ -221,6 +225,6 @@ void TApp::ShowUnitKeys(int32_t unit, const int32_t* keys, int32_t count) {
     separation[sizeof separation - 1] = '\0';
     char rgb[8];
     std::snprintf(rgb, sizeof rgb, "#%02x%02x%02x", colour & 0xFF, (colour >> 8) & 0xFF, (colour >> 16) & 0xFF);
-    ExecuteJS("App.showUnitInk(" + std::to_string(unit) + ", \"" + QuotedScriptText(separation) + "\", \"" + rgb +
+    ExecuteJS("App.showUnitInk(" + std::to_string(unit) + ", \"" + QuotedScriptText(FromLibraryText(separation)) + "\", \"" + rgb +
               "\")");
 }

@@ -9,6 +9,7 @@
 #include <unistd.h>
 #include <vector>
 
+#include "app/library_text.h"
 #include "app/page_calls.h"
 #include "app/storage_path.h"
 
@@ -121,7 +122,7 @@ void TApp::BindCallbacks() {
     const int32_t window = static_cast<int32_t>(::getpid());
     FportClosed = false; // the start says again whether the port opens
     Fpool.RunAndWait([configFile, window] {
-        TSR_Init(window, configFile.c_str(), &TApp::UnitEventCallback, 0);
+        TSR_Init(window, ToLibraryText(configFile).c_str(), &TApp::UnitEventCallback, 0);
         // every start says which program wrote the lines after it
         TSR_WriteLogFile("tessaro " TSR_VERSION_TEXT);
         return 0;

@@ -20,8 +20,9 @@ inline constexpr const char* kApplicationTitle = "Tessaro Control";
 // Full path of the running program file; empty when the system cannot name it.
 std::filesystem::path ProgramFile();
 
-// The current user's application-data folder ($XDG_CONFIG_HOME, else
-// $HOME/.config); nothing when neither is set to an absolute path.
+// The current user's application-data folder: on Linux $XDG_CONFIG_HOME, else
+// $HOME/.config (nothing when neither is set to an absolute path); on Windows
+// the roaming application-data folder (%APPDATA%).
 std::optional<std::filesystem::path> ApplicationDataFolder();
 
 // A folder the program ships with (htmlapp, samples): beside the program in a

@@ -3,6 +3,8 @@
 #include <array>
 
 #include "app/lenient_json.h"
+#include "app/library_text.h"
+#include "app/local_time.h"
 #include "app/page_calls.h"
 #include "tessaro.h"
 
@@ -27,7 +29,7 @@ std::vector<std::string> MemoryListCalls() {
         name.back() = '\0';
         date.back() = '\0';
         if (result == 0)
-            calls.push_back(page_calls::LoadMemory(position, MemoryEntryText(date.data(), name.data())));
+            calls.push_back(page_calls::LoadMemory(position, MemoryEntryText(FromLibraryText(date.data()), FromLibraryText(name.data()))));
         else
             calls.push_back(page_calls::EmptyMemory(position));
     }
@@ -35,8 +37,7 @@ std::vector<std::string> MemoryListCalls() {
 }
 
 std::string SaveDateText(std::time_t when) {
-    std::tm local{};
-    localtime_r(&when, &local);
+    const std::tm local = LocalTime(when);
     char text[32];
     const size_t n = std::strftime(text, sizeof text, "%Y-%m-%d %H:%M:%S", &local);
     return std::string(text, n);

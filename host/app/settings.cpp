@@ -4,13 +4,10 @@
 #include <limits>
 
 #include "app/folder_path.h"
+#include "app/library_text.h"
 #include "tessaro.h"
 
 namespace {
-
-std::string Text(const char* text) {
-    return text != nullptr ? std::string(text) : std::string();
-}
 
 // Integers: whole numbers within 32 bits as they are, fractions cut toward 0,
 // true as 1, a text holding a whole number as that number; anything else
@@ -86,16 +83,16 @@ SettingsValues ReadLibrarySettings() {
     s.ductorcycle = TSR_INI_GetDuctorCycle();
     s.preset = TSR_INI_IsConnectPSX() != 0;
     s.loop = TSR_INI_IsConnectLPX() != 0;
-    s.preset_input = Text(TSR_INI_GetPathPresetRCV());
-    s.loop_keys_input = Text(TSR_INI_GetPathLoopKeysRCV());
-    s.loop_keys_output = Text(TSR_INI_GetPathLoopKeysSND());
-    s.loop_scan_input = Text(TSR_INI_GetPathLoopScanRCV());
-    s.loop_scan_output = Text(TSR_INI_GetPathLoopScanSND());
-    s.loop_commands = Text(TSR_INI_GetPathCommands());
+    s.preset_input = FromLibraryText(TSR_INI_GetPathPresetRCV());
+    s.loop_keys_input = FromLibraryText(TSR_INI_GetPathLoopKeysRCV());
+    s.loop_keys_output = FromLibraryText(TSR_INI_GetPathLoopKeysSND());
+    s.loop_scan_input = FromLibraryText(TSR_INI_GetPathLoopScanRCV());
+    s.loop_scan_output = FromLibraryText(TSR_INI_GetPathLoopScanSND());
+    s.loop_commands = FromLibraryText(TSR_INI_GetPathCommands());
     s.perfector = TSR_INI_GetPerfector();
-    s.current_job_path = Text(TSR_INI_GetPathCurrentJob());
-    s.log_path = Text(TSR_INI_GetPathLogs());
-    s.language = Text(TSR_INI_GetLanguage());
+    s.current_job_path = FromLibraryText(TSR_INI_GetPathCurrentJob());
+    s.log_path = FromLibraryText(TSR_INI_GetPathLogs());
+    s.language = FromLibraryText(TSR_INI_GetLanguage());
     return s;
 }
 
@@ -155,15 +152,15 @@ void StoreLibrarySettings(SettingsValues s) {
     TSR_INI_SetPerfector(s.perfector);
     TSR_INI_SetConnectPSX(s.preset ? 1 : 0);
     TSR_INI_SetConnectLPX(s.loop ? 1 : 0);
-    TSR_INI_SetPathPresetRCV(s.preset_input.c_str());
-    TSR_INI_SetPathLoopKeysRCV(s.loop_keys_input.c_str());
-    TSR_INI_SetPathLoopKeysSND(s.loop_keys_output.c_str());
-    TSR_INI_SetPathLoopScanRCV(s.loop_scan_input.c_str());
-    TSR_INI_SetPathLoopScanSND(s.loop_scan_output.c_str());
-    TSR_INI_SetPathCommands(s.loop_commands.c_str());
-    TSR_INI_SetPathCurrentJob(s.current_job_path.c_str());
-    TSR_INI_SetPathLogs(s.log_path.c_str());
-    TSR_INI_SetLanguage(s.language.c_str());
+    TSR_INI_SetPathPresetRCV(ToLibraryText(s.preset_input).c_str());
+    TSR_INI_SetPathLoopKeysRCV(ToLibraryText(s.loop_keys_input).c_str());
+    TSR_INI_SetPathLoopKeysSND(ToLibraryText(s.loop_keys_output).c_str());
+    TSR_INI_SetPathLoopScanRCV(ToLibraryText(s.loop_scan_input).c_str());
+    TSR_INI_SetPathLoopScanSND(ToLibraryText(s.loop_scan_output).c_str());
+    TSR_INI_SetPathCommands(ToLibraryText(s.loop_commands).c_str());
+    TSR_INI_SetPathCurrentJob(ToLibraryText(s.current_job_path).c_str());
+    TSR_INI_SetPathLogs(ToLibraryText(s.log_path).c_str());
+    TSR_INI_SetLanguage(ToLibraryText(s.language).c_str());
 }
 
 void CreateLogSubfolders(const std::string& logFolder) {

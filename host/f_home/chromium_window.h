@@ -13,8 +13,9 @@
 // profile folder.
 class ChromiumWindow {
 public:
-    // $TSR_BROWSER, else the first of chromium, chromium-browser,
-    // google-chrome on the PATH.
+    // $TSR_BROWSER, else on Linux the first of chromium, chromium-browser,
+    // google-chrome on the PATH, on Windows Edge, else Chrome, as the
+    // registry's App Paths name them.
     static std::optional<std::filesystem::path> FindBrowser();
     // A display the browser can open a window on.
     static bool DisplayAvailable();
@@ -29,6 +30,8 @@ public:
     bool Open(const std::string& address, std::function<void()> onClosed, std::string& error);
     // Ends the browser and waits for it.
     void Close();
+    // Shows the window restored and in front (a later start asked for it).
+    void BringToFront();
 
 private:
     std::filesystem::path browser_;

@@ -8,7 +8,7 @@
 #include <stdexcept>
 #include <system_error>
 
-#include "simulated_console.h"
+#include "f_home/demo_console.h"
 
 namespace fs = std::filesystem;
 
@@ -43,18 +43,14 @@ DemoPress::DemoPress(Options options) : options_(std::move(options)) {
     OfferSamples();
 
     trace_.open(options_.folder / "console.log", std::ios::app);
-    tsr::sim::SimOptions sim;
-    sim.console.units = units_;
-    sim.console.keys = keys_;
-    sim.console.movementMs = options_.movementMs;
-    sim.linkFolder = (options_.folder / "ports").string();
-    sim.port = 1;
-    sim.trace = [this](const std::string& line) { TraceLine(line); };
-    console_ = std::make_unique<tsr::sim::SimulatedConsole>(std::move(sim));
+    tsr::sim::ConsoleConfig console;
+    console.units = units_;
+    console.keys = keys_;
+    console.movementMs = options_.movementMs;
+    console_ = std::make_unique<DemoConsole>(options_.folder / "ports", console,
+                                             [this](const std::string& line) { TraceLine(line); });
     LoadPressState();
     keeper_ = std::thread([this] { KeepPressState(); });
-    // The library turns COM n into $TESSARO_SERIAL_DIR/COM<n>: COM1 is the console.
-    ::setenv("TESSARO_SERIAL_DIR", (options_.folder / "ports").c_str(), 1);
 }
 
 DemoPress::~DemoPress() {

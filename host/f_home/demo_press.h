@@ -9,17 +9,16 @@
 #include <thread>
 #include <vector>
 
-namespace tsr::sim {
-class SimulatedConsole;
-}
+class DemoConsole;
 
-// The console's main job without a press: a simulated press console on a
-// pseudo-terminal, a demo folder with the host's storage, exchange folders
+// The console's main job without a press: a simulated press console (a
+// pseudo-terminal on Linux, a named pipe on Windows), a demo folder with the host's storage, exchange folders
 // and a sample preset, so that nothing touches the operator's real files.
 //
 // Layout of the demo folder:
 //   storage/       the host's storage folder; Tessaro.ini written when absent
-//   ports/COM1     link to the simulated console (TESSARO_SERIAL_DIR points here)
+//   ports/COM1     link to the simulated console (TESSARO_SERIAL_DIR points here;
+//                  on Windows the console is a pipe and the folder stays empty)
 //   exchange/...   preset, keyin, keyout, density, density/tmp, commands, currentjob
 //   log/           the library's log folder (job memory in log/Memory)
 //   sample/        a preset to drop into exchange/preset
@@ -72,5 +71,5 @@ private:
     std::thread keeper_;
     std::mutex traceLock_;
     std::ofstream trace_;
-    std::unique_ptr<tsr::sim::SimulatedConsole> console_;
+    std::unique_ptr<DemoConsole> console_;
 };

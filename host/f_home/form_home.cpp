@@ -44,6 +44,8 @@ void TformHome::FormClose() {
 }
 
 void TformHome::BringToFront() {
+    if (window_ != nullptr)
+        window_->BringToFront();
     bridge_.BringToFront();
 }
 

@@ -1,21 +1,15 @@
 // The Tessaro host: serves the operator's page and binds it to the library.
-#include <atomic>
-#include <csignal>
 #include <cstdlib>
-#include <cstring>
-#include <ctime>
 #include <iostream>
 #include <optional>
-#include <pthread.h>
 #include <string>
-#include <thread>
-#include <unistd.h>
 
 #include "app/host_object.h"
 #include "app/host_paths.h"
 #include "f_home/chromium_window.h"
 #include "f_home/demo_press.h"
 #include "f_home/form_home.h"
+#include "f_home/program_services.h"
 #include "f_home/single_instance.h"
 #include "f_home/web_bridge.h"
 
@@ -97,47 +91,10 @@ std::optional<CommandLine> Parse(int argc, char** argv, bool& help) {
     return line;
 }
 
-// Stops the loop on Ctrl-C, SIGTERM or SIGHUP; the signals are blocked in every
-// thread and taken here.
-class SignalWatch {
-public:
-    explicit SignalWatch(UiLoop& ui) {
-        sigemptyset(&set_);
-        for (int signal : {SIGINT, SIGTERM, SIGHUP})
-            sigaddset(&set_, signal);
-        thread_ = std::thread([this, &ui] {
-            const timespec tick{0, 200 * 1000 * 1000};
-            while (!done_) {
-                if (sigtimedwait(&set_, nullptr, &tick) > 0)
-                    ui.Quit();
-            }
-        });
-    }
-    ~SignalWatch() {
-        done_ = true;
-        thread_.join();
-    }
-
-    // Before any thread starts, so that all of them inherit the mask.
-    static void BlockInAllThreads() {
-        sigset_t set;
-        sigemptyset(&set);
-        for (int signal : {SIGINT, SIGTERM, SIGHUP})
-            sigaddset(&set, signal);
-        pthread_sigmask(SIG_BLOCK, &set, nullptr);
-        std::signal(SIGPIPE, SIG_IGN);
-    }
-
-private:
-    sigset_t set_;
-    std::atomic<bool> done_{false};
-    std::thread thread_;
-};
-
 // demo beside the program; an installed program (bin/ not writable) keeps it
 // in the user's application-data folder, apart from the real storage folder.
 std::filesystem::path DefaultDemoFolder(const std::filesystem::path& programFolder) {
-    if (::access(programFolder.c_str(), W_OK) == 0)
+    if (CanWriteIn(programFolder))
         return programFolder / "demo";
     if (const auto data = ApplicationDataFolder())
         return *data / (std::string(kApplicationTitle) + " demo");
@@ -147,6 +104,7 @@ std::filesystem::path DefaultDemoFolder(const std::filesystem::path& programFold
 } // namespace
 
 int main(int argc, char** argv) {
+    ConnectStandardStreams();
     bool help = false;
     const auto line = Parse(argc, argv, help);
     if (!line)
@@ -174,7 +132,7 @@ int main(int argc, char** argv) {
         return 0;
     }
 
-    SignalWatch::BlockInAllThreads();
+    StopRequests::PrepareAllThreads();
     HostPaths paths{programFile.parent_path(), line->storage, line->pageFolder};
 
     std::unique_ptr<DemoPress> demo;
@@ -221,7 +179,7 @@ int main(int argc, char** argv) {
         ui.Post([&form] { form.BringToFront(); });
         return "; its window is brought to the front.";
     });
-    SignalWatch signals(ui);
+    StopRequests stopRequests(ui);
     ui.Post([&form] { form.FormShow(); });
     ui.Run();
 

@@ -106,6 +106,10 @@ bool ChromiumWindow::Open(const std::string& address, std::function<void()> onCl
     return true;
 }
 
+void ChromiumWindow::BringToFront() {
+    // The page asks its own window for the front (WebBridge::BringToFront).
+}
+
 void ChromiumWindow::Close() {
     {
         std::lock_guard guard(lock_);
