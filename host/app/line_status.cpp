@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <cctype>
 
+#include "app/library_text.h"
 #include "tessarox.h"
 
 namespace {
@@ -30,10 +31,6 @@ const char* StateName(int32_t state) {
     }
 }
 
-std::string Copied(const char* text) {
-    return text != nullptr ? std::string(text) : std::string();
-}
-
 } // namespace
 
 std::string PortAdvice(const std::string& failure) {
@@ -56,11 +53,11 @@ std::string PortAdvice(const std::string& failure) {
 nlohmann::json ReadLineStatus(int32_t units) {
     nlohmann::json status;
     const bool open = TSRX_IsPortOpen() == 1;
-    const std::string failure = open ? std::string() : Copied(TSRX_GetPortFailure());
+    const std::string failure = open ? std::string() : FromLibraryText(TSRX_GetPortFailure());
     status["portOpen"] = open;
     status["portFailure"] = failure;
     status["portAdvice"] = PortAdvice(failure);
-    status["lastAnswer"] = Copied(TSRX_GetLastAnswerTime());
+    status["lastAnswer"] = FromLibraryText(TSRX_GetLastAnswerTime());
     status["secondsSinceAnswer"] = TSRX_GetSecondsSinceAnswer();
     nlohmann::json list = nlohmann::json::array();
     nlohmann::json notAnswering = nlohmann::json::array();
