@@ -2,15 +2,14 @@
 
 #include <filesystem>
 #include <functional>
-#include <mutex>
+#include <memory>
 #include <optional>
 #include <string>
-#include <sys/types.h>
-#include <thread>
 
 // The main window's browser: a Chromium-family browser in app mode (a window
 // of its own without tabs or address bar), started maximised with its own
-// profile folder.
+// profile folder, and driven over its DevTools protocol on a pipe that only
+// this process holds (no port another local user could reach).
 class ChromiumWindow {
 public:
     // $TSR_BROWSER, else on Linux the first of chromium, chromium-browser,
@@ -25,19 +24,23 @@ public:
     ChromiumWindow(const ChromiumWindow&) = delete;
     ChromiumWindow& operator=(const ChromiumWindow&) = delete;
 
-    // Opens the window on address. onClosed runs on a thread of its own when
-    // the browser ends (the operator closed the window).
+    // Opens the window on address. onClosed runs once, on a thread of its own,
+    // when the operator closed the window (its last page is gone), the pipe
+    // ended or the browser ended, whichever comes first.
     bool Open(const std::string& address, std::function<void()> onClosed, std::string& error);
-    // Ends the browser and waits for it.
+    // Restores the window if it is minimised and brings it to the front; false
+    // with the reason when the browser does not do so.
+    bool BringToFront(std::string& error);
+    // Ends the browser (asked first, then made to) and waits for it.
     void Close();
     // Shows the window restored and in front (a later start asked for it).
     void BringToFront();
 
+    // The profile folder the browser runs with: the given one, or a fresh one
+    // when the given one is held by something that is not ours to end.
+    std::filesystem::path ProfileInUse() const;
+
 private:
-    std::filesystem::path browser_;
-    std::filesystem::path profile_;
-    std::mutex lock_;
-    pid_t pid_ = -1;
-    bool reaped_ = false;
-    std::thread watcher_;
+    struct Impl;
+    std::unique_ptr<Impl> impl_;
 };

@@ -43,10 +43,12 @@ void TformHome::FormClose() {
     fApp.reset();
 }
 
-void TformHome::BringToFront() {
-    if (window_ != nullptr)
-        window_->BringToFront();
+bool TformHome::BringToFront(std::string& error) {
+    if (window_ != nullptr && window_->BringToFront(error))
+        return true;
+    // No browser of ours to drive (or it does not answer): the page is asked to take the focus.
     bridge_.BringToFront();
+    return false;
 }
 
 void TformHome::chromeLoadEnd(int) {

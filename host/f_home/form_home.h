@@ -21,8 +21,10 @@ public:
     void FormShow();
     // Frees fApp.
     void FormClose();
-    // A later start of the same program asked for the window.
-    void BringToFront();
+    // A later start of the same program asked for the window: restored if
+    // minimised and brought to the front. Any thread. False with the reason
+    // when the browser did not do so.
+    bool BringToFront(std::string& error);
 
     void chromeLoadEnd(int httpStatusCode) override;
     void chromeConsoleMessage(const std::string& message, const std::string& source, int line) override;

@@ -173,10 +173,18 @@ int main(int argc, char** argv) {
     TformHome form(ui, bridge, paths, window.get());
     bridge.SetEvents(&form);
     const bool hasWindow = window != nullptr;
-    instance.Listen([&ui, &form, &bridge, hasWindow]() -> std::string {
+    instance.Listen([&ui, &form, &bridge, &instance, hasWindow]() -> std::string {
+        if (ui.HasQuit()) {
+            // The window is closed and this instance is on its way out: the later
+            // start waits for it rather than being told of a window that is gone.
+            instance.SetEnding();
+            return std::string();
+        }
         if (!hasWindow)
             return ": " + bridge.NewPageAddress();
-        ui.Post([&form] { form.BringToFront(); });
+        std::string why;
+        if (!form.BringToFront(why))
+            return "; its window could not be brought to the front (" + why + ").";
         return "; its window is brought to the front.";
     });
     StopRequests stopRequests(ui);

@@ -32,7 +32,8 @@ public:
     Outcome Acquire();
 
     // From now on each later start gets the text that answer returns (called
-    // on a thread of its own).
+    // on a thread of its own). An answer that finds this instance ending calls
+    // SetEnding: the later start then waits instead.
     void Listen(std::function<std::string()> answer);
     // Later starts are told to wait: this instance is ending.
     void SetEnding();

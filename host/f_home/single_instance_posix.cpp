@@ -186,7 +186,9 @@ void SingleInstance::Listen(std::function<std::string()> answer) {
             pollfd wait{peer.get(), POLLIN, 0};
             if (::poll(&wait, 1, 1000) <= 0 || ::read(peer.get(), &request, 1) != 1 || request != kAsk)
                 continue;
-            const std::string reply = impl.ending ? std::string(1, kEnding) : kAnswer + answer();
+            std::string reply = impl.ending ? std::string() : kAnswer + answer();
+            if (impl.ending) // before the answer, or the answer found this instance ending
+                reply = std::string(1, kEnding);
             (void)!::write(peer.get(), reply.data(), reply.size());
         }
     });

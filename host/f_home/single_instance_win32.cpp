@@ -198,7 +198,9 @@ void SingleInstance::Listen(std::function<std::string()> answer) {
                 if (::GetNamedPipeClientProcessId(impl.pipe.get(), &client) &&
                     ProcessUserSid(client) == impl.userSid &&
                     Transfer(impl.pipe.get(), false, &request, 1, kRequestWaitMs) == 1 && request == kAsk) {
-                    std::string reply = impl.ending ? std::string(1, kEnding) : kAnswer + answer();
+                    std::string reply = impl.ending ? std::string() : kAnswer + answer();
+                    if (impl.ending) // before the answer, or the answer found this instance ending
+                        reply = std::string(1, kEnding);
                     Transfer(impl.pipe.get(), true, reply.data(), static_cast<DWORD>(reply.size()), kRequestWaitMs);
                     ::FlushFileBuffers(impl.pipe.get());
                 }
