@@ -94,7 +94,8 @@ test('closing the window ends the host and its browser', { timeout: 180000 }, as
   const { page } = await first.window();
   const profile = first.profile();
   await page.close();
-  assert.deepEqual(await first.host.exit, { code: 0, signal: null });
+  await until('the host to end', () => first.host.exited, { timeout: 30000 });
+  assert.deepEqual(first.host.exited, { code: 0, signal: null });
   await until('the browser to end', () => processesWith(`--user-data-dir=${profile}`).length === 0, { timeout: 20000 });
 });
 
