@@ -10,7 +10,8 @@ import { KEYS, UNITS, openConsole, startDemo, unit } from './lib/demo.mjs';
 
 const SIM = join(dirname(HOST), 'tessaro-press-sim');
 
-// The simulated console as a program of its own, with the faults given; the
+// The simulated console as a program of its own (as a technician runs it),
+// with the faults given; the
 // host finds it through TESSARO_SERIAL_DIR and runs on a configuration of its own.
 async function startWithConsoleFaults(t, faults, { units = UNITS } = {}) {
   const folder = tempFolder(t, 'tsr-line-');
@@ -52,7 +53,10 @@ const axeFindings = async (page, what) => {
 };
 
 browserTest('a unit made silent shows as not answering in the service view, its silent count rising, the others answering', async (t) => {
-  const { host } = await startWithConsoleFaults(t, ['--silent-unit', '3']);
+  // As an operator is trained: tessaro --simulate with the console's fault.
+  const { host } = await startDemo(t, { faults: ['--silent-unit', '3'] });
+  await until('the host saying which fault the console has',
+    () => host.stderrText.includes('fault: unit 3 never answers'));
   const page = await t.openPage();
   await page.goto(host.url);
   await waitShown(page);
