@@ -80,8 +80,12 @@ std::string ParseSimCommandLine(const std::vector<std::string>& args, LinkKind l
     for (const UnitFaultOption& f : line.faults)
         if (f.unit > line.console.units)
             return "unit " + std::to_string(f.unit) + " of a fault is not on this console: it has " +
-                   std::to_string(line.console.units) + " units (--units)";
+                   std::to_string(line.console.units) + " units";
     return std::string();
+}
+
+bool IsFaultOption(const std::string& arg) {
+    return arg == "--silent-unit" || arg == "--late-unit" || arg == "--bad-checksum-every";
 }
 
 int ReadSimCommandLine(int argc, char** argv, LinkKind link, SimCommandLine& line) {

@@ -44,6 +44,10 @@ std::string ParseSimCommandLine(const std::vector<std::string>& args, LinkKind l
 // when it is to run.
 int ReadSimCommandLine(int argc, char** argv, LinkKind link, SimCommandLine& line);
 
+// The options that give the console a fault, each with one value: the host's
+// simulated press takes them too.
+bool IsFaultOption(const std::string& arg);
+
 // The usage text for --help and after a bad command line.
 std::string SimUsage(const std::string& program, LinkKind link);
 

@@ -108,10 +108,10 @@ TEST(SimCommandLine, BadLinesSayWhatIsWrong) {
          "bad value for --silent-unit (a whole number from 1 to 255)"},
         {{"--silent-unit", "5"},
          LinkKind::PseudoTerminal,
-         "unit 5 of a fault is not on this console: it has 4 units (--units)"},
+         "unit 5 of a fault is not on this console: it has 4 units"},
         {{"--units", "2", "--late-unit", "3:100"},
          LinkKind::NamedPipe,
-         "unit 3 of a fault is not on this console: it has 2 units (--units)"},
+         "unit 3 of a fault is not on this console: it has 2 units"},
         {{"--late-unit", "3"}, LinkKind::PseudoTerminal, "bad value for --late-unit (UNIT:MS, e.g. 3:700)"},
         {{"--late-unit", "3:"}, LinkKind::PseudoTerminal, "bad value for --late-unit (UNIT:MS, e.g. 3:700)"},
         {{"--late-unit", ":700"}, LinkKind::NamedPipe, "bad value for --late-unit (UNIT:MS, e.g. 3:700)"},
@@ -142,6 +142,13 @@ TEST(SimCommandLine, BadLinesSayWhatIsWrong) {
         SimCommandLine line;
         EXPECT_EQ(ParseSimCommandLine(c.args, c.link, line), c.error) << ::testing::PrintToString(c.args);
     }
+}
+
+TEST(SimCommandLine, FaultOptionsAreTold) {
+    for (const char* option : {"--silent-unit", "--late-unit", "--bad-checksum-every"})
+        EXPECT_TRUE(IsFaultOption(option)) << option;
+    for (const char* option : {"--units", "--quiet", "--silent", "silent-unit", ""})
+        EXPECT_FALSE(IsFaultOption(option)) << option;
 }
 
 TEST(SimCommandLine, TheUsageNamesTheFaultsAndTheLinkOfItsSystem) {
