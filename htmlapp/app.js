@@ -40,6 +40,10 @@
     refreshed: false,
     recallTimer: 0,
     zoneUnit: null, // the unit whose zones the editor bar acts on
+    line: null, // what the host last said of the line to the console (getLineStatus)
+    lineTimer: 0,
+    serviceTimer: 0,
+    silentDismissed: false,
   };
 
   const $ = (id) => document.getElementById(id);
@@ -133,7 +137,10 @@
   function translateEl(el) {
     const vars = el.dataset.i18nVars ? JSON.parse(el.dataset.i18nVars) : undefined;
     const s = tx(el.dataset.i18n, vars);
-    if (s !== null) el.textContent = s;
+    // The same text again is no change: a live region (the link state) is not read out anew.
+    if (s !== null) {
+      if (el.textContent !== s) el.textContent = s;
+    }
     else if (!el.textContent) el.textContent = el.dataset.i18n;
   }
 
@@ -250,6 +257,20 @@
 
   const EVENT_RE = /^Unit <b>(-?\d+)<\/b>: <b>(-?\d+)<\/b> \/ type: (-?\d+)$/;
   const MEMORY_SAVED_RE = /^Configuration saved to position (-?\d+)$/;
+  // The job memory's other outcomes, as the host words them.
+  const MEMORY_TEXTS = [
+    [/^Configuration saved to position (-?\d+) without units? ([\d, ]+), which did not answer: a recall leaves them as they are$/,
+      (m) => ({ known: m[2].includes(',') ? 'messages.memorySavedWithoutMany' : 'messages.memorySavedWithoutOne',
+        vars: { n: +m[1], units: m[2].trim() }, level: 'warn' })],
+    [/^Configuration not saved to position (-?\d+): no unit answered; the job stored there before is kept$/,
+      (m) => ({ known: 'messages.memoryNothingRead', vars: { n: +m[1] }, level: 'error' })],
+    [/^Configuration not saved to position (-?\d+)$/,
+      (m) => ({ known: 'messages.memoryNotSaved', vars: { n: +m[1] }, level: 'error' })],
+    [/^Nothing recalled: no job is stored in position (-?\d+)$/,
+      (m) => ({ known: 'messages.memoryEmpty', vars: { n: +m[1] }, level: 'warn' })],
+    [/^Settings not saved: the settings text is not a JSON object$/,
+      () => ({ known: 'messages.settingsNotSaved', level: 'error' })],
+  ];
 
   function classify(text) {
     const ev = EVENT_RE.exec(text);
@@ -263,6 +284,10 @@
     if (text === 'Settings saved successfully') return { known: 'messages.settingsSaved', level: 'ok' };
     const mem = MEMORY_SAVED_RE.exec(text);
     if (mem) return { known: 'messages.memorySaved', vars: { n: +mem[1] }, level: 'ok' };
+    for (const [re, make] of MEMORY_TEXTS) {
+      const m = re.exec(text);
+      if (m) return make(m);
+    }
     return { raw: text, level: 'info' };
   }
 
@@ -344,18 +369,195 @@
   function setLinkState(s) {
     const box = $('link-state');
     box.dataset.state = s;
-    setI18n($('link-state-text'), s === 'online' ? 'app.online' : s === 'offline' ? 'app.offline' : 'app.starting');
+    if (s === 'silent') {
+      const since = sinceText(state.line);
+      setI18n($('link-state-text'), since ? 'app.silent' : 'app.silentNever', since ? { since } : undefined);
+    } else {
+      setI18n($('link-state-text'), s === 'online' ? 'app.online' : s === 'offline' ? 'app.offline' : 'app.starting');
+    }
+    renderLinkNote();
   }
 
   function showSerialBanner() {
     $('serial-banner').hidden = false;
     setLinkState('offline');
+    $('silent-banner').hidden = true;
+    // The device and the system's reason, where the host tells them.
+    state.line = readLine() || state.line;
+    renderSerialReason();
     // Nothing reaches the press: an ink-up count would promise what does not happen.
     if (state.countdownTimer) {
       clearInterval(state.countdownTimer);
       state.countdownTimer = 0;
       renderCountdown();
     }
+  }
+
+  // ---- the line to the press console -----------------------------------------
+  // What the host's getLineStatus tells (a host without it: nothing of this shows).
+
+  const COUNTERS = ['answered', 'late', 'silent', 'malformed', 'retries'];
+  const SPANS = ['sinceStart', 'lastMinute'];
+
+  function lineAvailable() {
+    const h = hostObject();
+    return !!h && typeof h.getLineStatus === 'function';
+  }
+
+  function readLine() {
+    const s = hostCall('getLineStatus');
+    return s && typeof s === 'object' && Array.isArray(s.units) ? s : null;
+  }
+
+  // "2026-05-27 14:03:07": the time alone when it is today's.
+  function stampText(stamp) {
+    if (typeof stamp !== 'string' || !stamp) return '';
+    const m = /^(\d{4})-(\d{2})-(\d{2}) (\d{2}:\d{2}:\d{2})$/.exec(stamp);
+    if (!m) return stamp;
+    const now = new Date();
+    const today = now.getFullYear() === +m[1] && now.getMonth() + 1 === +m[2] && now.getDate() === +m[3];
+    return today ? m[4] : stamp;
+  }
+
+  function sinceText(s) {
+    return s ? stampText(s.lastAnswer) : '';
+  }
+
+  function unitsText(list) {
+    return list.map((n) => String(n)).join(', ');
+  }
+
+  function renderSerialReason() {
+    const s = state.line;
+    const failure = s && !s.portOpen && typeof s.portFailure === 'string' ? s.portFailure : '';
+    $('serial-reason').textContent = failure;
+    $('serial-reason').hidden = !failure;
+    $('serial-text').hidden = !!failure;
+    const advice = $('serial-advice');
+    advice.hidden = !failure;
+    if (failure) {
+      const known = ['dialout', 'busy', 'missing', 'notSerial'];
+      setI18n(advice, 'serial.advice.' + (known.includes(s.portAdvice) ? s.portAdvice : 'other'));
+    }
+  }
+
+  function renderLinkNote() {
+    const note = $('link-state-note');
+    const s = state.line;
+    const silentUnits = s && Array.isArray(s.notAnswering) ? s.notAnswering : [];
+    const show = $('link-state').dataset.state === 'online' && silentUnits.length > 0;
+    note.hidden = !show;
+    if (show) {
+      setI18n(note, silentUnits.length === 1 ? 'app.unitSilent' : 'app.unitsSilent', { units: unitsText(silentUnits) });
+    }
+  }
+
+  function renderSilentBanner() {
+    const s = state.line;
+    const silent = !!(s && s.portOpen && s.console === 'silent');
+    if (!silent) state.silentDismissed = false;
+    $('silent-banner').hidden = !silent || state.silentDismissed || !$('serial-banner').hidden;
+    if (silent) {
+      const since = sinceText(s);
+      setI18n($('silent-text'), since ? 'silent.text' : 'silent.textNever', since ? { since } : undefined);
+    }
+  }
+
+  // Asked every few seconds once the page runs, and every second while the
+  // service view is open.
+  function refreshLine() {
+    const s = readLine();
+    if (!s) return;
+    state.line = s;
+    const box = $('link-state');
+    if (s.portOpen && box.dataset.state !== 'offline') {
+      const want = s.console === 'silent' ? 'silent' : 'online';
+      if (box.dataset.state !== want || want === 'silent') setLinkState(want);
+    }
+    renderLinkNote();
+    renderSilentBanner();
+    if (!s.portOpen) renderSerialReason();
+    if ($('service-dialog').open) renderService();
+  }
+
+  function startLinePolling() {
+    clearInterval(state.lineTimer);
+    if (!lineAvailable()) return;
+    state.lineTimer = setInterval(guard(refreshLine, 'line'), 2000);
+    refreshLine();
+  }
+
+  function buildServiceHeads() {
+    const row = $('service-counter-heads');
+    row.textContent = '';
+    for (const span of SPANS) {
+      for (const c of COUNTERS) {
+        const th = document.createElement('th');
+        th.scope = 'col';
+        th.dataset.span = span;
+        th.dataset.i18n = 'service.' + c;
+        translateEl(th);
+        row.appendChild(th);
+      }
+    }
+  }
+
+  function renderService() {
+    const s = state.line;
+    const body = $('service-units');
+    body.textContent = '';
+    if (!s) {
+      setI18n($('service-port'), 'service.unavailable');
+      $('service-console').textContent = '';
+      $('service-not-answering').textContent = '';
+      return;
+    }
+    if (s.portOpen) setI18n($('service-port'), 'service.portOpen');
+    else if (s.portFailure) setI18n($('service-port'), 'service.portFailed', { failure: s.portFailure });
+    else setI18n($('service-port'), 'service.portClosed');
+    const seconds = toInt(s.secondsSinceAnswer, -1);
+    const time = stampText(s.lastAnswer);
+    const consoleText = $('service-console');
+    if (!s.portOpen) setI18n(consoleText, time ? 'service.lastAnswer' : 'service.noAnswerYet', { time, seconds });
+    else if (s.console === 'silent') setI18n(consoleText, time ? 'service.silentSince' : 'service.silentNever', { time, seconds });
+    else if (time) setI18n(consoleText, 'service.answers', { time, seconds });
+    else setI18n(consoleText, 'service.noAnswerYet');
+    const silentUnits = Array.isArray(s.notAnswering) ? s.notAnswering : [];
+    if (silentUnits.length) $('service-not-answering').textContent = unitsText(silentUnits);
+    else setI18n($('service-not-answering'), 'service.none');
+    for (const u of s.units) {
+      const n = toInt(u && u.unit, 0);
+      if (n < 1) continue;
+      const tr = document.createElement('tr');
+      tr.dataset.unit = String(n);
+      const stateName = ['answering', 'notAnswering'].includes(u.state) ? u.state : 'unknown';
+      tr.dataset.state = stateName;
+      const head = document.createElement('th');
+      head.scope = 'row';
+      setI18n(head, 'units.unit', { n });
+      const cell = document.createElement('td');
+      cell.className = 'service-state';
+      setI18n(cell, 'service.states.' + stateName);
+      tr.append(head, cell);
+      for (const span of SPANS) {
+        for (const c of COUNTERS) {
+          const td = document.createElement('td');
+          td.dataset.span = span;
+          td.dataset.counter = c;
+          td.textContent = String(toInt(u[span] && u[span][c], 0));
+          tr.appendChild(td);
+        }
+      }
+      body.appendChild(tr);
+    }
+  }
+
+  function openService() {
+    state.line = readLine() || state.line;
+    renderService();
+    $('service-dialog').showModal();
+    clearInterval(state.serviceTimer);
+    state.serviceTimer = setInterval(guard(refreshLine, 'service'), 1000);
   }
 
   // ---- units ----------------------------------------------------------------
@@ -1228,6 +1430,10 @@
 
   function openSettings() {
     if (state.settings) fillSettingsForm(state.settings);
+    const version = hostCall('getVersion');
+    const shown = $('program-version');
+    shown.hidden = typeof version !== 'string' || version === '';
+    if (!shown.hidden) setI18n(shown, 'settings.version', { version });
     checkLogFolder();
     $('settings-dialog').showModal();
   }
@@ -1247,6 +1453,7 @@
     } else {
       $('serial-banner').hidden = true;
       setLinkState('online');
+      refreshLine();
     }
     // Unit count, key count and cycle scale reach the host only at a start: start again.
     if (['units', 'keys', 'ductorcycle'].some((k) => toInt(before[k], -1) !== s[k])) {
@@ -1586,6 +1793,19 @@
     $('open-settings').addEventListener('click', guard(openSettings));
     $('serial-settings').addEventListener('click', guard(openSettings));
     $('serial-dismiss').addEventListener('click', guard(() => { $('serial-banner').hidden = true; }));
+    $('silent-dismiss').addEventListener('click', guard(() => {
+      state.silentDismissed = true;
+      $('silent-banner').hidden = true;
+    }));
+    $('open-service').addEventListener('click', guard(openService));
+    $('silent-service').addEventListener('click', guard(openService));
+    $('service-dialog').addEventListener('close', () => {
+      clearInterval(state.serviceTimer);
+      state.serviceTimer = 0;
+    });
+    buildServiceHeads();
+    // A host without the line's status has no service view to offer.
+    $('open-service').hidden = !lineAvailable();
     $('settings-form').addEventListener('submit', guard((e) => { e.preventDefault(); saveSettings(); }));
     $('memory-form').addEventListener('submit', guard((e) => { e.preventDefault(); confirmMemory(); }));
     $('confirm-form').addEventListener('submit', guard((e) => {
@@ -1631,6 +1851,7 @@
     state.started = true;
     if (hostGet('isSerialOpen') === false) showSerialBanner();
     else if ($('serial-banner').hidden) setLinkState('online');
+    startLinePolling();
     initialRefresh();
   }
 

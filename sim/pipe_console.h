@@ -27,6 +27,8 @@ public:
     UnitState Unit(int unit) const;
     void SetUnit(int unit, const UnitState& state);
     void SetTrace(std::function<void(const std::string&)> trace);
+    // A fault for frames of target (an opcode, kAnyFrame or kValueFrame); times < 0: for ever.
+    void AddFault(int target, const Fault& fault, int times = 1);
 
 private:
     struct Impl;

@@ -60,6 +60,11 @@ UnitState PipeConsole::Unit(int unit) const {
     return console_.Unit(unit);
 }
 
+void PipeConsole::AddFault(int target, const Fault& fault, int times) {
+    std::lock_guard lock(mutex_);
+    console_.AddFault(target, fault, times);
+}
+
 void PipeConsole::SetUnit(int unit, const UnitState& state) {
     std::lock_guard lock(mutex_);
     console_.SetUnit(unit, state);

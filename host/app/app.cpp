@@ -1,5 +1,8 @@
 #include "app/app.h"
 
+#include <algorithm>
+
+#include "app/line_status.h"
 #include "app/page_calls.h"
 
 namespace {
@@ -138,6 +141,14 @@ std::string TApp::GetConfig(const std::string& paramName) {
     if (paramName == "UnitNumber")
         return std::to_string(TSR_INI_GetUnitsNumber());
     return std::string();
+}
+
+nlohmann::json TApp::getLineStatus() {
+    return ReadLineStatus(std::min<int32_t>(TSR_INI_GetUnitsNumber(), kUnitSlots - 1));
+}
+
+std::string TApp::getVersion() {
+    return TSR_VERSION_TEXT;
 }
 
 void TApp::setKeys(int32_t unitCode, int32_t keyValue) {

@@ -82,6 +82,11 @@ public:
     bool logFolderExists(const std::string& path);
     bool createLogFolder(const std::string& path);
 
+    // For the page's service view and banners: what the line to the console
+    // does (see line_status.h), and the program's version.
+    nlohmann::json getLineStatus();
+    std::string getVersion();
+
     // Steps of the start sequence.
     void LoadSettings();
     void LoadLanguages();

@@ -163,6 +163,9 @@ const std::map<std::string, Operation>& OperationTable() {
          Returns({P::Text}, [](TApp& t, const Args& a) { return t.logFolderExists(S(a, 0)); })},
         {"createLogFolder",
          Returns({P::Text}, [](TApp& t, const Args& a) { return t.createLogFolder(S(a, 0)); })},
+        // The service view and the banners: the line's counters and state; the version.
+        {"getLineStatus", Returns({}, [](TApp& t, const Args&) { return t.getLineStatus(); })},
+        {"getVersion", Returns({}, [](TApp& t, const Args&) { return t.getVersion(); })},
         {"UglyInitialall", None({}, [](TApp& t, const Args&) { t.UglyInitialall(); })},
         {"InkUp", None({P::UnitList}, [](TApp&, const Args&) {})},
     };

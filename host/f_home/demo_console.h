@@ -22,6 +22,8 @@ public:
 
     tsr::sim::UnitState Unit(int unit) const;
     void SetUnit(int unit, const tsr::sim::UnitState& state);
+    // A fault for frames of target (an opcode or tsr::sim::kAnyFrame); times < 0: for ever.
+    void AddFault(int target, const tsr::sim::Fault& fault, int times);
     // Where the console is: the device or the pipe.
     std::string DevicePath() const;
 

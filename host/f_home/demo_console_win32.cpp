@@ -35,6 +35,10 @@ void DemoConsole::SetUnit(int unit, const tsr::sim::UnitState& state) {
     impl_->console->SetUnit(unit, state);
 }
 
+void DemoConsole::AddFault(int target, const tsr::sim::Fault& fault, int times) {
+    impl_->console->AddFault(target, fault, times);
+}
+
 std::string DemoConsole::DevicePath() const {
     return impl_->console->PipeName();
 }

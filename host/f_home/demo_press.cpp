@@ -9,6 +9,7 @@
 #include <system_error>
 
 #include "f_home/demo_console.h"
+#include "sim_options.h"
 
 namespace fs = std::filesystem;
 
@@ -48,8 +49,18 @@ DemoPress::DemoPress(Options options) : options_(std::move(options)) {
     console.units = units_;
     console.keys = keys_;
     console.movementMs = options_.movementMs;
+    // Faults to train an operator with: the simulated console's own options.
+    tsr::sim::SimCommandLine faults;
+    faults.console.units = units_;
+    const std::string wrong =
+        tsr::sim::ParseSimCommandLine(options_.faults, tsr::sim::LinkKind::PseudoTerminal, faults);
+    if (!wrong.empty())
+        throw std::runtime_error(wrong);
+    console.badChecksumEvery = faults.console.badChecksumEvery;
     console_ = std::make_unique<DemoConsole>(options_.folder / "ports", console,
                                              [this](const std::string& line) { TraceLine(line); });
+    tsr::sim::AddUnitFaults(*console_, faults);
+    faultLines_ = tsr::sim::DescribeFaults(faults);
     LoadPressState();
     keeper_ = std::thread([this] { KeepPressState(); });
 }
@@ -225,5 +236,7 @@ std::string DemoPress::Describe() const {
          << "console trace: " << (options_.folder / "console.log").string() << "\n"
          << "drop a preset: cp " << (options_.folder / "sample/job.xml").string() << " "
          << (options_.folder / "exchange/preset").string() << "/\n";
+    for (const std::string& fault : faultLines_)
+        text << fault << "\n";
     return text.str();
 }

@@ -34,6 +34,9 @@ public:
         std::filesystem::path folder;
         std::filesystem::path sampleFolder; // sample exchange files to offer
         int movementMs = 2000;              // time a unit takes to reach a position
+        // The console's faults as the simulated console's command line gives
+        // them ("--silent-unit", "3", "--late-unit", "2:700", …).
+        std::vector<std::string> faults;
     };
     static constexpr int kUnits = 6;
     static constexpr int kKeys = 32;
@@ -64,6 +67,7 @@ private:
     Options options_;
     int units_ = kUnits;
     int keys_ = kKeys;
+    std::vector<std::string> faultLines_; // "fault: unit 3 never answers"
     std::vector<std::string> savedState_; // one line per unit, as last written
     std::mutex keeperLock_;
     std::condition_variable keeperWake_;

@@ -13,6 +13,7 @@
 #include "f_home/program_services.h"
 #include "f_home/single_instance.h"
 #include "f_home/web_bridge.h"
+#include "sim_options.h"
 
 namespace {
 
@@ -24,12 +25,13 @@ struct CommandLine {
     bool simulate = false;
     std::optional<std::filesystem::path> demo;
     int movementMs = 2000;
+    std::vector<std::string> faults; // the simulated console's fault options and their values
     bool version = false;
 };
 
 const char* const kUsage =
     "usage: tessaro [--no-browser] [--port N] [--storage DIR] [--page-folder DIR]\n"
-    "               [--simulate [--demo DIR] [--movement-ms N]]\n"
+    "               [--simulate [--demo DIR] [--movement-ms N] [FAULT]...]\n"
     "       tessaro --version\n"
     "  --no-browser      print the page address instead of opening the window\n"
     "  --port N          serve the page on 127.0.0.1 port N (default: any free port)\n"
@@ -38,7 +40,11 @@ const char* const kUsage =
     "  --simulate        run against a simulated press console on a pseudo-terminal, with a demo\n"
     "                    folder for storage, exchange folders and logs (never the real ones)\n"
     "  --demo DIR        the demo folder (default: demo beside the program)\n"
-    "  --movement-ms N   time a simulated unit takes to reach a position (default 2000)\n";
+    "  --movement-ms N   time a simulated unit takes to reach a position (default 2000)\n"
+    "  faults of the simulated console, to train an operator:\n"
+    "  --silent-unit N   unit N never answers (may be given more than once)\n"
+    "  --late-unit N:MS  every answer of unit N comes MS milliseconds late\n"
+    "  --bad-checksum-every N  every N-th reply goes out with a wrong last byte\n";
 
 bool Number(const char* text, long low, long high, int& value) {
     char* end = nullptr;
@@ -74,6 +80,9 @@ std::optional<CommandLine> Parse(int argc, char** argv, bool& help) {
                 std::cerr << "tessaro: bad time " << argv[i] << "\n";
                 return std::nullopt;
             }
+        } else if (tsr::sim::IsFaultOption(arg) && i + 1 < argc) {
+            line.faults.push_back(arg); // read with the press's unit count, when it is set up
+            line.faults.push_back(argv[++i]);
         } else if (arg == "--help" || arg == "-h") {
             help = true;
             return line;
@@ -85,8 +94,8 @@ std::optional<CommandLine> Parse(int argc, char** argv, bool& help) {
             return std::nullopt;
         }
     }
-    if ((line.demo || line.movementMs != 2000) && !line.simulate) {
-        std::cerr << "tessaro: --demo and --movement-ms go with --simulate\n" << kUsage;
+    if ((line.demo || line.movementMs != 2000 || !line.faults.empty()) && !line.simulate) {
+        std::cerr << "tessaro: --demo, --movement-ms and the console's faults go with --simulate\n" << kUsage;
         return std::nullopt;
     }
     return line;
@@ -146,7 +155,8 @@ int main(int argc, char** argv) {
         try {
             demo = std::make_unique<DemoPress>(
                 DemoPress::Options{line->demo.value_or(DefaultDemoFolder(paths.programFolder)),
-                                   ShippedFolder(paths.programFolder, "samples"), line->movementMs});
+                                   ShippedFolder(paths.programFolder, "samples"), line->movementMs,
+                                   line->faults});
         } catch (const std::exception& e) {
             TellOperator(std::string("no simulated press: ") + e.what());
             return 1;

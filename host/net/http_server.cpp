@@ -233,17 +233,19 @@ struct HttpServer::Impl {
         return true;
     }
 
-    void CloseOldestIdle() {
+    // Beyond the cap of idle connections the one idle longest ends (never keep itself).
+    void CloseOldestIdle(const Connection& keep) {
         size_t idle = 0;
         auto oldest = connections.end();
         for (auto it = connections.begin(); it != connections.end(); ++it) {
             if (it->second.phase != Phase::Idle)
                 continue;
             ++idle;
-            if (oldest == connections.end() || it->second.deadline < oldest->second.deadline)
+            if (&it->second != &keep &&
+                (oldest == connections.end() || it->second.deadline < oldest->second.deadline))
                 oldest = it;
         }
-        if (idle > limits.keptConnections)
+        if (idle > limits.keptConnections && oldest != connections.end())
             connections.erase(oldest);
     }
 
@@ -408,7 +410,7 @@ struct HttpServer::Impl {
         if (!connection.in.empty() && id != 0 && !Progress(id, connection))
             return false;
         if (connection.phase == Phase::Idle)
-            CloseOldestIdle();
+            CloseOldestIdle(connection);
         return true;
     }
 

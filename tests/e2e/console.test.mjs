@@ -284,6 +284,8 @@ for (const [what, { breakPort, mend, expectUnknown }] of SERIAL_FAILURES) {
     await page.waitForSelector('#serial-banner', { state: 'visible', timeout: 60000 });
     assert.equal(await page.getAttribute('#link-state', 'data-state'), 'offline');
     assert.match(await page.textContent('#serial-banner'), /No connection to the press console/);
+    // It names the device the library tried and the system's reason.
+    assert.match(await page.textContent('#serial-reason'), /\/ports\/COM[17]: no such file or directory$/);
     await page.screenshot({ path: join(artefactFolder(), 'console-serial-banner.png') });
     if (expectUnknown) await expectUnknown(page);
     // A press command now reaches no console: the unit is shown as given up,

@@ -7,6 +7,7 @@ import { connect, createServer } from 'node:net';
 import { join } from 'node:path';
 import { test } from 'node:test';
 import { HOST, HostProcess, browserTest, rawRequest, startHost, tempFolder, until, waitShown } from './lib/host.mjs';
+import { openConsole, select, startDemo } from './lib/demo.mjs';
 
 const raw = rawRequest;
 
@@ -225,4 +226,26 @@ test('--help lists the options; a bad argument exits with 2', { timeout: 60000 }
     assert.ok(help.out.includes(option), option);
   assert.equal((await run(['--port', 'x'])).code, 2);
   assert.equal((await run(['--bogus'])).code, 2);
+});
+
+// The first host is ending but waits for a press task (a unit that moves for
+// seconds); a start meanwhile waits for it, then becomes the instance.
+browserTest('a start while the running host is ending waits for it, then starts', async (t) => {
+  const { host } = await startDemo(t, { movementMs: 4000 });
+  const page = await openConsole(t, host);
+  await select(page, [2]);
+  await page.click('#set-working');
+  await page.waitForFunction(() => document.querySelector('#units .unit[data-unit="2"]').dataset.progress === 'start',
+    null, { timeout: 60000 });
+  host.child.kill('SIGTERM');
+  // The first host ends only once the unit is there.
+  await new Promise((resolve) => setTimeout(resolve, 300));
+  assert.equal(host.exited, null, 'the first host waits for its press task');
+  const second = new HostProcess(spawn(HOST, ['--no-browser', '--storage', tempFolder(t)], { stdio: ['ignore', 'pipe', 'pipe'] }));
+  t.after(() => second.stop('SIGTERM'));
+  await second.address({ timeout: 90000 });
+  assert.ok(host.exited, 'the second host started after the first ended');
+  assert.deepEqual(host.exited, { code: 0, signal: null });
+  assert.match(second.stdoutLines[0], /^http:\/\/127\.0\.0\.1:\d+\/[0-9a-f]{32}\/index\.html$/);
+  assert.equal((await rawRequest(second.port, { path: new URL(second.url).pathname })).status, 303);
 });

@@ -66,7 +66,9 @@ class WindowedHost {
       throw new Error(`${error.message}\nthe host: ${JSON.stringify(this.host.exited)}\n${this.host.stderrText}`);
     });
     const page = await until('the app page', () => this.cdp.contexts().flatMap((c) => c.pages()).find((p) => p.url().startsWith('http://127.0.0.1')));
-    await page.waitForFunction(() => document.documentElement.classList.contains('tsr-shown'), null, { timeout: 60000 });
+    // Looked at while the first load is sent on to the page's own address: the document may not be there yet.
+    await page.waitForFunction(() => document.documentElement !== null && document.documentElement.classList.contains('tsr-shown'),
+      null, { timeout: 60000 });
     const session = await this.cdp.newBrowserCDPSession();
     const { targetInfo } = await (await page.context().newCDPSession(page)).send('Target.getTargetInfo');
     const { windowId } = await session.send('Browser.getWindowForTarget', { targetId: targetInfo.targetId });
@@ -94,7 +96,8 @@ test('closing the window ends the host and its browser', { timeout: 180000 }, as
   const { page } = await first.window();
   const profile = first.profile();
   await page.close();
-  assert.deepEqual(await first.host.exit, { code: 0, signal: null });
+  await until('the host to end', () => first.host.exited, { timeout: 30000 });
+  assert.deepEqual(first.host.exited, { code: 0, signal: null });
   await until('the browser to end', () => processesWith(`--user-data-dir=${profile}`).length === 0, { timeout: 20000 });
 });
 

@@ -899,3 +899,80 @@ TEST(Initialize, AConfiguredUnitCountAboveThirtyStartsCleanly) {
 
 } // namespace
 } // namespace tsr::test
+
+namespace tsr::test {
+namespace {
+
+int Counted(const nlohmann::json& status, int unit, const char* span, const char* counter) {
+    return status["units"][static_cast<size_t>(unit - 1)][span][counter].get<int>();
+}
+
+// The service view's line status as the page reads it through the host object.
+nlohmann::json LineStatusOf(TApp& app) {
+    HostObject host(app);
+    const auto reply = host.Invoke(ScriptObject::Access::Call, "getLineStatus", nlohmann::json::array());
+    EXPECT_FALSE(reply.refused);
+    return reply.value.value_or(nlohmann::json());
+}
+
+TEST(LineStatus, AUnitThatStaysSilentIsNamedBesideOneThatAnswers) {
+    HostRig rig({.units = 3});
+    rig.StartLibrary();
+    sim::Fault silent;
+    silent.kind = sim::FaultKind::NoAnswer;
+    silent.unit = 2;
+    rig.console->AddFault(sim::kAnyFrame, silent, -1);
+    // Counters run since the library was loaded: earlier tests counted too.
+    const nlohmann::json before = LineStatusOf(*rig.app);
+    rig.app->GetDuctor(1);
+    rig.app->GetDuctor(2);
+    ASSERT_TRUE(rig.RunCompletions(2));
+    const nlohmann::json after = LineStatusOf(*rig.app);
+    const auto grew = [&](int unit, const char* span, const char* counter) {
+        return Counted(after, unit, span, counter) - Counted(before, unit, span, counter);
+    };
+    EXPECT_EQ(after["portOpen"], true);
+    EXPECT_EQ(after["portFailure"], "");
+    ASSERT_EQ(after["units"].size(), 3u);
+    EXPECT_EQ(after["units"][0]["state"], "answering");
+    EXPECT_EQ(after["units"][1]["state"], "notAnswering");
+    EXPECT_EQ(after["notAnswering"], nlohmann::json::array({2}));
+    EXPECT_EQ(after["console"], "answering"); // unit 1 answers: the console does
+    // Every attempt at unit 2 waited in vain, and the link tried again.
+    EXPECT_GE(grew(2, "sinceStart", "silent"), 3);
+    EXPECT_GE(grew(2, "lastMinute", "silent"), 3);
+    EXPECT_GE(grew(2, "sinceStart", "retries"), 2);
+    EXPECT_EQ(grew(2, "sinceStart", "answered"), 0);
+    EXPECT_GE(grew(1, "sinceStart", "answered"), 1);
+    EXPECT_EQ(grew(1, "sinceStart", "silent"), 0);
+    EXPECT_FALSE(after["lastAnswer"].get<std::string>().empty());
+    EXPECT_GE(after["secondsSinceAnswer"].get<int>(), 0);
+}
+
+TEST(LineStatus, AConsoleWhoseUnitsAllGiveUpIsSilent) {
+    HostRig rig({.units = 2});
+    rig.StartLibrary();
+    sim::Fault silent;
+    silent.kind = sim::FaultKind::NoAnswer; // every unit
+    rig.console->AddFault(sim::kAnyFrame, silent, -1);
+    rig.app->GetDuctor(1);
+    rig.app->GetDuctor(2);
+    ASSERT_TRUE(rig.RunCompletions(2));
+    const nlohmann::json status = LineStatusOf(*rig.app);
+    EXPECT_EQ(status["portOpen"], true);
+    EXPECT_EQ(status["console"], "silent");
+    EXPECT_EQ(status["notAnswering"], nlohmann::json::array({1, 2}));
+}
+
+TEST(LineStatus, APortThatDidNotOpenIsNamedWithTheSystemsReasonAndWhatToDo) {
+    HostRig rig({.units = 2, .portOpen = false});
+    rig.StartLibrary();
+    const nlohmann::json status = LineStatusOf(*rig.app);
+    EXPECT_EQ(status["portOpen"], false);
+    EXPECT_EQ(status["portFailure"], rig.console->LinkFolder() + "/COM7: no such file or directory");
+    EXPECT_EQ(status["portAdvice"], "missing");
+    EXPECT_EQ(status["console"], "unknown");
+}
+
+} // namespace
+} // namespace tsr::test

@@ -4,6 +4,7 @@
 #include <set>
 
 #include "app/host_object.h"
+#include "app/line_status.h"
 #include "host/recording_browser.h"
 
 namespace {
@@ -118,6 +119,10 @@ TEST_F(HostObjectTest, CallRules) {
         {"saveConfig", R"([-1, "job"])", true},
         {"loadConfig", "[4]", true},
         {"loadConfig", "[-2147483648]", true},
+        {"getLineStatus", "[]", false},
+        {"getLineStatus", "[1]", true},
+        {"getVersion", "[]", false},
+        {"getVersion", R"(["x"])", true},
         {"noSuchOperation", "[]", true},
         {"errors", "[]", true}, // a property, not an operation
     };
@@ -231,6 +236,30 @@ TEST_F(HostObjectTest, PropertyAccessShapes) {
     EXPECT_TRUE(host.Invoke(Access::Call, "setKeys", json::object()).refused);
 }
 
+TEST_F(HostObjectTest, TheVersionIsTheProgramsOwn) {
+    EXPECT_EQ(Call("getVersion", "[]").value, json(TSR_VERSION_TEXT));
+}
+
+// What the operator is told to do about a port that did not open, from the
+// system's reason as the library words it on either system.
+TEST(PortAdvice, FollowsTheSystemsReason) {
+    const std::pair<const char*, const char*> cases[] = {
+        {"/dev/ttyUSB0: permission denied", "dialout"},
+        {"/dev/ttyUSB0: device or resource busy", "busy"},
+        {"\\\\.\\COM3: access is denied", "busy"},
+        {"/dev/ttyS2: no such file or directory", "missing"},
+        {"COM3: the system cannot find the file specified", "missing"},
+        {"COM3: file not found", "missing"},
+        {"COM12: no such port", "missing"},
+        {"/tmp/x/COM1: not a serial device (inappropriate ioctl for device)", "notSerial"},
+        {"COM1: line settings not accepted", "notSerial"},
+        {"/dev/ttyUSB0: input/output error", ""},
+        {"", ""},
+    };
+    for (const auto& [failure, advice] : cases)
+        EXPECT_EQ(PortAdvice(failure), advice) << failure;
+}
+
 TEST(HostObjectNames, OfferEveryOperationAndProperty) {
     const std::set<std::string> operations(HostObject::Operations().begin(), HostObject::Operations().end());
     const std::set<std::string> expected = {
@@ -242,7 +271,9 @@ TEST(HostObjectNames, OfferEveryOperationAndProperty) {
         // Zone-by-zone key editing: a whole key row per unit.
         "setUnitKeys",
         // The settings dialog says when the log folder is missing and makes it.
-        "logFolderExists", "createLogFolder"};
+        "logFolderExists", "createLogFolder",
+        // The service view, the banners and the settings dialog's version.
+        "getLineStatus", "getVersion"};
     EXPECT_EQ(operations, expected);
     const std::set<std::string> properties(HostObject::Properties().begin(), HostObject::Properties().end());
     EXPECT_EQ(properties,

@@ -253,7 +253,21 @@ TEST_F(ServerTest, SlowAndIdleConnectionsAreClosed) {
 TEST_F(ServerTest, TheOldestWaitingConnectionsAreDroppedForNewOnes) {
     HttpServer::Limits limits;
     limits.waitingConnections = 4;
+    limits.keptConnections = 2;
     Serve(limits);
+    // Idle kept-alive connections beyond their cap: the one idle longest ends.
+    std::vector<std::unique_ptr<RawConnection>> kept;
+    for (int i = 0; i < 3; ++i) {
+        kept.push_back(std::make_unique<RawConnection>(server->Port()));
+        ASSERT_TRUE(kept[i]->Send(Get("/kept")));
+        ASSERT_TRUE(kept[i]->ReadUntil("GET /kept ")) << i;
+    }
+    EXPECT_TRUE(kept[0]->ReadUntilClosed(1s));
+    for (int i = 1; i < 3; ++i) {
+        ASSERT_TRUE(kept[i]->Send(Get("/again")));
+        EXPECT_TRUE(kept[i]->ReadUntil("GET /again ")) << i;
+    }
+
     std::vector<std::unique_ptr<RawConnection>> waiting;
     for (int i = 0; i < 8; ++i) {
         waiting.push_back(std::make_unique<RawConnection>(server->Port()));

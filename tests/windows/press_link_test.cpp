@@ -12,8 +12,10 @@
 #include "platform/serial_port.h"
 #include "platform/win32_api.h"
 #include "session/session_support.h"
+#include "sim_options.h"
 #include "support/test_platform.h"
 #include "tessaro.h"
+#include "tessarox.h"
 
 namespace tsr {
 namespace {
@@ -79,6 +81,39 @@ TEST_F(PipePort, UnitOperationsReachTheSimulatedConsoleOnItsPipe) {
     ASSERT_EQ(TSR_Init(0, (dir / "Tessaro.ini").c_str(), test::RecordFirst, 0), 0);
     EXPECT_EQ(EventRecorder::First().Take(), std::vector<Event>{});
     EXPECT_EQ(TSR_ZeroPosition(1), 0);
+}
+
+// The Windows console takes its faults from the same command line as the
+// Linux one: a silent unit's waits run out, a late unit's first wait does (how
+// long the link waits here follows the system's sleep granularity, so the
+// delay is well beyond it; what the late reply is taken for is not asked).
+TEST_F(PipePort, FaultsFromTheCommandLineReachTheLibraryAsSilentAndLateReplies) {
+    sim::SimCommandLine line;
+    ASSERT_EQ(sim::ParseSimCommandLine({"--movement-ms", "20", "--silent-unit", "2", "--late-unit", "3:2000",
+                                        "--pipe-prefix", prefix, "--port", "11"},
+                                       sim::LinkKind::NamedPipe, line),
+              "");
+    sim::PipeConsole console(line.pipePrefix, line.port, line.console);
+    ASSERT_TRUE(console.ok());
+    sim::AddUnitFaults(console, line);
+    test::WriteText(dir.Path() / "Tessaro.ini", ConfigText(11));
+    ASSERT_EQ(TSR_Init(0, (dir / "Tessaro.ini").c_str(), test::RecordFirst, 0), 0);
+    std::int32_t before[4][TSRX_COUNTERS] = {};
+    for (int unit = 1; unit <= 3; ++unit)
+        TSRX_GetLineCounters(unit, before[unit], nullptr);
+    std::int32_t percent = -1;
+    EXPECT_EQ(TSR_GetDuctor(1, &percent), 0);
+    EXPECT_EQ(TSR_GetDuctor(2, &percent), 3); // no reply
+    TSR_GetDuctor(3, &percent);
+    std::int32_t after[4][TSRX_COUNTERS] = {};
+    EXPECT_EQ(TSRX_GetLineCounters(1, after[1], nullptr), TSRX_UNIT_ANSWERING);
+    EXPECT_EQ(TSRX_GetLineCounters(2, after[2], nullptr), TSRX_UNIT_NOT_ANSWERING);
+    TSRX_GetLineCounters(3, after[3], nullptr);
+    EXPECT_GE(after[1][TSRX_ANSWERED] - before[1][TSRX_ANSWERED], 1);
+    EXPECT_GE(after[2][TSRX_SILENT] - before[2][TSRX_SILENT], 3);
+    EXPECT_EQ(after[2][TSRX_ANSWERED] - before[2][TSRX_ANSWERED], 0);
+    EXPECT_GE(after[3][TSRX_SILENT] - before[3][TSRX_SILENT], 1);
+    EXPECT_GE(after[3][TSRX_RETRIES] - before[3][TSRX_RETRIES], 1);
 }
 
 TEST_F(PipePort, PortWithoutConsoleIsReportedClosed) {

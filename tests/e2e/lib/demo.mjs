@@ -8,9 +8,10 @@ import { startHost, tempFolder, until, waitShown } from './host.mjs';
 export const UNITS = 6;
 export const KEYS = 32;
 
-// Starts the host on a fresh demo folder; movements take movementMs.
-export async function startDemo(t, { movementMs = 150, folder = tempFolder(t, 'tsr-demo-') } = {}) {
-  const host = await startHost(t, ['--simulate', '--demo', folder, '--movement-ms', String(movementMs)]);
+// Starts the host on a fresh demo folder; movements take movementMs; faults
+// are the simulated console's fault options ('--silent-unit', '3', …).
+export async function startDemo(t, { movementMs = 150, folder = tempFolder(t, 'tsr-demo-'), faults = [] } = {}) {
+  const host = await startHost(t, ['--simulate', '--demo', folder, '--movement-ms', String(movementMs), ...faults]);
   return { host, folder };
 }
 
