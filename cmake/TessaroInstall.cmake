@@ -34,7 +34,7 @@ set(CPACK_STRIP_FILES ON)
 set(CPACK_PACKAGING_INSTALL_PREFIX /usr)
 set(CPACK_DEBIAN_FILE_NAME DEB-DEFAULT)
 set(CPACK_DEBIAN_PACKAGE_SECTION misc)
-# The libraries the programs link (C++ runtime, cpp-httplib, ...) from dpkg-shlibdeps;
+# The libraries the programs link (the C and C++ runtime) from dpkg-shlibdeps;
 # a browser for the app window, which the program does without (--no-browser).
 set(CPACK_DEBIAN_PACKAGE_SHLIBDEPS ON)
 set(CPACK_DEBIAN_PACKAGE_RECOMMENDS "chromium")

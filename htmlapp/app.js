@@ -137,7 +137,10 @@
   function translateEl(el) {
     const vars = el.dataset.i18nVars ? JSON.parse(el.dataset.i18nVars) : undefined;
     const s = tx(el.dataset.i18n, vars);
-    if (s !== null) el.textContent = s;
+    // The same text again is no change: a live region (the link state) is not read out anew.
+    if (s !== null) {
+      if (el.textContent !== s) el.textContent = s;
+    }
     else if (!el.textContent) el.textContent = el.dataset.i18n;
   }
 

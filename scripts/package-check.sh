@@ -17,6 +17,8 @@ trap cleanup EXIT
 deb=$(ls -t "$build"/tessaro_*.deb | head -n 1)
 dpkg-deb -x "$deb" "$root"
 dpkg-deb -f "$deb" Depends | grep -q libstdc++6 || { echo "package: no runtime dependencies in $deb"; exit 1; }
+# The host serves its page itself: no HTTP library at run time.
+! dpkg-deb -f "$deb" Depends | grep -q httplib || { echo "package: depends on an HTTP library"; exit 1; }
 for file in usr/bin/tessaro usr/bin/tessaro-service usr/bin/tessaro-press-sim usr/lib/libtessaro.so \
             usr/share/tessaro/htmlapp/index.html usr/share/applications/tessaro.desktop; do
   [ -e "$root/$file" ] || { echo "package: $file missing"; exit 1; }

@@ -1,7 +1,5 @@
 #include "f_home/web_bridge.h"
 
-#include <httplib.h>
-
 #include <atomic>
 #include <chrono>
 #include <condition_variable>
@@ -22,6 +20,7 @@
 #include "f_home/bridge_script.h"
 #include "app/folder_browser.h"
 #include "f_home/page_files.h"
+#include "net/http_server.h"
 
 namespace {
 
@@ -100,8 +99,7 @@ struct WebBridge::Impl {
     std::mutex tokenLock;
     std::vector<std::string> tokens; // not yet used
     std::string firstToken;
-    httplib::Server server;
-    std::thread serverThread;
+    std::unique_ptr<HttpServer> server;
     int port = 0;
 
     ScriptObject* object = nullptr; // user-interface thread only
@@ -153,29 +151,35 @@ struct WebBridge::Impl {
     }
 
     // The request comes from a page of this host on this machine.
-    bool FromHere(const httplib::Request& request) const {
-        if (request.remote_addr.rfind("127.", 0) != 0 && request.remote_addr != "::1")
+    bool FromHere(const HttpRequest& request) const {
+        if (request.peer.rfind("127.", 0) != 0)
             return false;
-        const std::string host = request.get_header_value("Host");
+        const auto hosts = request.HeaderValues("Host");
+        if (hosts.size() != 1)
+            return false;
+        const std::string& host = hosts.front();
         if (host != Host() && host != "localhost:" + std::to_string(port))
             return false;
-        if (request.has_header("Origin") && request.get_header_value("Origin") != "http://" + host)
+        if (request.HasHeader("Origin") && request.Header("Origin") != "http://" + host)
             return false;
-        if (request.has_header("Sec-Fetch-Site")) {
-            const std::string site = request.get_header_value("Sec-Fetch-Site");
+        if (request.HasHeader("Sec-Fetch-Site")) {
+            const std::string site = request.Header("Sec-Fetch-Site");
             if (site != "same-origin" && site != "none")
                 return false;
         }
         return true;
     }
 
-    bool HasSession(const httplib::Request& request) const {
+    bool HasSession(const HttpRequest& request) const {
         const std::string prefix = Prefix();
         if (request.path.compare(0, prefix.size(), prefix) != 0)
             return false;
         std::string shown;
-        for (auto [it, end] = request.headers.equal_range("Cookie"); it != end && shown.empty(); ++it)
-            shown = CookieValue(it->second, kCookieName);
+        for (const std::string& header : request.HeaderValues("Cookie")) {
+            shown = CookieValue(header, kCookieName);
+            if (!shown.empty())
+                break;
+        }
         return SameSecret(shown, cookie);
     }
 
@@ -188,18 +192,55 @@ struct WebBridge::Impl {
     }
 
     // Exchanges a fresh token for the session cookie and sends the browser on to the page.
-    bool ExchangeToken(const httplib::Request& request, httplib::Response& response) {
+    std::optional<HttpResponse> ExchangeToken(const HttpRequest& request) {
         if (request.method != "GET")
-            return false;
+            return std::nullopt;
         const auto token = TokenOf(request.path);
         if (!token || !UseToken(*token))
-            return false;
-        response.status = 303;
-        response.set_header("Location", Prefix() + "index.html");
-        response.set_header("Set-Cookie", std::string(kCookieName) + "=" + cookie + "; Path=" + Prefix() +
-                                              "; HttpOnly; SameSite=Strict");
-        response.set_header("Cache-Control", "no-store");
-        return true;
+            return std::nullopt;
+        HttpResponse response = HttpResponse::Status(303);
+        response.SetHeader("Location", Prefix() + "index.html");
+        response.SetHeader("Set-Cookie", std::string(kCookieName) + "=" + cookie + "; Path=" + Prefix() +
+                                             "; HttpOnly; SameSite=Strict");
+        response.SetHeader("Cache-Control", "no-store");
+        return response;
+    }
+
+    // On the server's thread, before a body is read: what has no session is
+    // answered here and ends its connection.
+    std::optional<HttpResponse> Admit(const HttpRequest& request) {
+        if (FromHere(request)) {
+            if (HasSession(request))
+                return std::nullopt;
+            if (auto traded = ExchangeToken(request))
+                return traded;
+        }
+        HttpResponse refused = HttpResponse::Status(403, true);
+        refused.SetContent("Forbidden", "text/plain");
+        return refused;
+    }
+
+    HttpResponse Serve(const HttpRequest& request) {
+        HttpResponse response;
+        if (request.method == "GET" || request.method == "HEAD") {
+            if (IsBridge(request, "stream"))
+                HandleStream(request, response);
+            else if (request.path.rfind(Prefix() + kBridgePath, 0) == 0)
+                response = HttpResponse::Status(404);
+            else
+                HandleFile(request, response);
+        } else if (request.method == "POST") {
+            if (IsBridge(request, "call"))
+                HandleCall(request, response);
+            else if (IsBridge(request, "event"))
+                HandleEvent(request, response);
+            else
+                response = HttpResponse::Status(404);
+        } else {
+            response = HttpResponse::Status(405);
+            response.SetHeader("Allow", "GET, HEAD, POST");
+        }
+        return response;
     }
 
     // Queues one message for the page served last; dropped while no page has
@@ -252,11 +293,11 @@ struct WebBridge::Impl {
         }
     }
 
-    void HandleCall(const httplib::Request& request, httplib::Response& response) {
+    void HandleCall(const HttpRequest& request, HttpResponse& response) {
         auto decoded = DecodeBridgeRequest(request.body);
         if (!decoded) {
             response.status = 400;
-            response.set_content(R"({"refused":true})", "application/json");
+            response.SetContent(R"({"refused":true})", "application/json");
             return;
         }
         const json reply = OnUi([this, call = std::move(*decoded)] {
@@ -270,7 +311,7 @@ struct WebBridge::Impl {
                 answer["value"] = *result.value;
             return answer;
         });
-        response.set_content(Dump(reply), "application/json");
+        response.SetContent(Dump(reply), "application/json");
     }
 
     // Members of an event body as the page sends them; a member of another
@@ -293,7 +334,7 @@ struct WebBridge::Impl {
         return member != body.end() && member->is_number_unsigned() ? member->get<uint64_t>() : 0;
     }
 
-    void HandleEvent(const httplib::Request& request, httplib::Response& response) {
+    void HandleEvent(const HttpRequest& request, HttpResponse& response) {
         json body = json::parse(request.body, nullptr, false);
         if (!body.is_object())
             body = json::object();
@@ -372,14 +413,14 @@ struct WebBridge::Impl {
         } else {
             response.status = 400;
         }
-        response.set_content(Dump(reply), "application/json");
+        response.SetContent(Dump(reply), "application/json");
     }
 
-    void HandleStream(const httplib::Request& request, httplib::Response& response) {
+    void HandleStream(const HttpRequest& request, HttpResponse& response) {
         uint64_t mine = 0;
         {
             std::lock_guard lock(streamLock);
-            if (currentPage.empty() || request.get_param_value("page") != currentPage) {
+            if (currentPage.empty() || request.QueryValue("page") != currentPage) {
                 // A page that a newer load replaced: 204 tells it not to come back.
                 response.status = 204;
                 return;
@@ -389,57 +430,53 @@ struct WebBridge::Impl {
         }
         streamWake.notify_all(); // an older stream of the same page ends
         ui.Wake();
-        response.set_header("Cache-Control", "no-store");
-        response.set_header("X-Accel-Buffering", "no");
-        response.set_chunked_content_provider(
-            "text/event-stream",
-            [this, mine](size_t, httplib::DataSink& sink) {
-                std::string batch;
-                {
-                    std::unique_lock lock(streamLock);
-                    const bool woke = streamWake.wait_for(lock, kStreamPing, [&] {
-                        return stopping || generation != mine || !outgoing.empty();
-                    });
-                    if (stopping || generation != mine)
-                        return false;
-                    if (!woke)
-                        batch = ":\n\n"; // keeps the line alive and finds a closed page
-                    while (!outgoing.empty()) {
-                        batch += outgoing.front();
-                        outgoing.pop_front();
-                    }
-                    outgoingBytes = 0;
-                }
-                return sink.write(batch.data(), batch.size());
-            },
-            [this, mine](bool) {
-                {
-                    std::lock_guard lock(streamLock);
-                    if (generation == mine)
-                        connected = false;
-                }
-                ui.Wake();
+        response.SetHeader("Content-Type", "text/event-stream");
+        response.SetHeader("Cache-Control", "no-store");
+        response.SetHeader("X-Accel-Buffering", "no");
+        response.stream = [this, mine](std::string& batch) {
+            std::unique_lock lock(streamLock);
+            const bool woke = streamWake.wait_for(lock, kStreamPing, [&] {
+                return stopping || generation != mine || !outgoing.empty();
             });
+            if (stopping || generation != mine)
+                return false;
+            if (!woke)
+                batch = ":\n\n"; // keeps the line alive and finds a closed page
+            while (!outgoing.empty()) {
+                batch += outgoing.front();
+                outgoing.pop_front();
+            }
+            outgoingBytes = 0;
+            return true;
+        };
+        response.streamEnded = [this, mine] {
+            {
+                std::lock_guard lock(streamLock);
+                if (generation == mine)
+                    connected = false;
+            }
+            ui.Wake();
+        };
     }
 
-    void HandleFile(const httplib::Request& request, httplib::Response& response) {
+    void HandleFile(const HttpRequest& request, HttpResponse& response) {
         const std::string relative = request.path.substr(Prefix().size());
         const auto found = files.Find(relative);
         if (found.verdict == PageFiles::Verdict::Forbidden) {
-            response.status = 403;
+            response = HttpResponse::Status(403);
             return;
         }
         std::string content;
         if (found.verdict == PageFiles::Verdict::NotFound || !ReadFile(found.file, content)) {
-            response.status = 404;
+            response = HttpResponse::Status(404);
             return;
         }
         if (found.file == files.Root() / "index.html")
             content = InjectBridge(content, MakeBridgeMarkup({Prefix() + kBridgePath, NewPage(),
                                                                options.objectName, options.operations,
                                                                options.properties}));
-        response.set_header("Cache-Control", "no-store");
-        response.set_content(content, PageFiles::ContentType(found.file).c_str());
+        response.SetHeader("Cache-Control", "no-store");
+        response.SetContent(std::move(content), PageFiles::ContentType(found.file));
     }
 
     // A new load of the page: page calls from now on are kept for it, and the
@@ -459,49 +496,15 @@ struct WebBridge::Impl {
         return page;
     }
 
-    bool IsBridge(const httplib::Request& request, const char* name) const {
+    bool IsBridge(const HttpRequest& request, const char* name) const {
         return request.path == Prefix() + kBridgePath + name;
     }
 };
 
 WebBridge::WebBridge(UiLoop& ui, Options options) : impl_(std::make_unique<Impl>(ui, std::move(options))) {
-    auto& server = impl_->server;
     Impl* impl = impl_.get();
-    server.new_task_queue = [] { return new httplib::ThreadPool(24); };
-    server.set_tcp_nodelay(true);
-    // An idle kept-alive connection holds its worker until this time-out, even
-    // after stop(): a long one delays the end of the program by as much.
-    server.set_keep_alive_timeout(1);
-    server.set_payload_max_length(16u << 20);
-    server.set_pre_routing_handler([impl](const httplib::Request& request, httplib::Response& response) {
-        if (impl->FromHere(request)) {
-            if (impl->HasSession(request))
-                return httplib::Server::HandlerResponse::Unhandled;
-            if (impl->ExchangeToken(request, response))
-                return httplib::Server::HandlerResponse::Handled;
-        }
-        response.status = 403;
-        response.set_content("Forbidden", "text/plain");
-        // Whatever the refused request still sends is not read as a next request.
-        response.set_header("Connection", "close");
-        return httplib::Server::HandlerResponse::Handled;
-    });
-    server.Get(".*", [impl](const httplib::Request& request, httplib::Response& response) {
-        if (impl->IsBridge(request, "stream"))
-            impl->HandleStream(request, response);
-        else if (request.path.rfind(impl->Prefix() + kBridgePath, 0) == 0)
-            response.status = 404;
-        else
-            impl->HandleFile(request, response);
-    });
-    server.Post(".*", [impl](const httplib::Request& request, httplib::Response& response) {
-        if (impl->IsBridge(request, "call"))
-            impl->HandleCall(request, response);
-        else if (impl->IsBridge(request, "event"))
-            impl->HandleEvent(request, response);
-        else
-            response.status = 404;
-    });
+    impl->server = std::make_unique<HttpServer>([impl](const HttpRequest& head) { return impl->Admit(head); },
+                                                [impl](const HttpRequest& request) { return impl->Serve(request); });
 }
 
 WebBridge::~WebBridge() {
@@ -510,33 +513,9 @@ WebBridge::~WebBridge() {
 
 bool WebBridge::Start(std::string& error) {
     auto& impl = *impl_;
-    if (impl.options.port > 0) {
-        if (!impl.server.bind_to_port("127.0.0.1", impl.options.port)) {
-            error = "port " + std::to_string(impl.options.port) + " on 127.0.0.1 cannot be bound";
-            return false;
-        }
-        impl.port = impl.options.port;
-    } else {
-        impl.port = impl.server.bind_to_any_port("127.0.0.1");
-        if (impl.port <= 0) {
-            error = "no free port on 127.0.0.1";
-            return false;
-        }
-    }
-    auto listenEnded = std::make_shared<std::atomic<bool>>(false);
-    impl.serverThread = std::thread([&impl, listenEnded] {
-        impl.server.listen_after_bind();
-        *listenEnded = true;
-    });
-    // A stop() before the server runs is lost and would leave listen waiting for
-    // ever: return only once it accepts.
-    while (!impl.server.is_running() && !*listenEnded)
-        std::this_thread::sleep_for(std::chrono::milliseconds(1));
-    if (!impl.server.is_running()) {
-        impl.serverThread.join();
-        error = "the page server on 127.0.0.1 did not start";
+    if (!impl.server->Start(impl.options.port > 0 ? impl.options.port : 0, error))
         return false;
-    }
+    impl.port = impl.server->Port();
     return true;
 }
 
@@ -549,9 +528,7 @@ void WebBridge::Stop() {
     }
     impl.streamWake.notify_all();
     impl.ui.Wake();
-    impl.server.stop();
-    if (impl.serverThread.joinable())
-        impl.serverThread.join();
+    impl.server->Stop();
 }
 
 int WebBridge::Port() const {

@@ -3,7 +3,7 @@
 // the port and the system's reason, the program's version, in each language.
 import assert from 'node:assert/strict';
 import { execFileSync, spawn } from 'node:child_process';
-import { mkdirSync, readFileSync, renameSync, rmSync, writeFileSync } from 'node:fs';
+import { chmodSync, chownSync, mkdirSync, readFileSync, renameSync, rmSync, writeFileSync } from 'node:fs';
 import { dirname, join } from 'node:path';
 import { HOST, HostProcess, artefactFolder, browserTest, startHost, tempFolder, until, waitShown } from './lib/host.mjs';
 import { KEYS, UNITS, openConsole, startDemo, unit } from './lib/demo.mjs';
@@ -186,6 +186,37 @@ for (const [what, breakPort, reason, advice] of PORT_FAILURES) {
     assert.equal(await page.isHidden('#serial-banner'), true);
   });
 }
+
+// A port the user may not open, as a USB adapter is to a user outside the
+// dialout group: the port belongs to someone else (run as root, the host runs
+// as nobody), or its mode lets nobody in.
+browserTest('the serial banner names the device, "permission denied" and the dialout group', async (t) => {
+  const asRoot = process.getuid() === 0;
+  const nobody = { uid: 65534, gid: 65534 };
+  const folder = tempFolder(t, 'tsr-perm-');
+  const ports = join(folder, 'ports');
+  const storage = join(folder, 'storage');
+  const cwd = tempFolder(t, 'tsr-cwd-');
+  mkdirSync(ports);
+  mkdirSync(storage);
+  writeFileSync(join(ports, 'COM1'), '');
+  chmodSync(join(ports, 'COM1'), asRoot ? 0o600 : 0o000);
+  writeFileSync(join(storage, 'Tessaro.ini'), ['[GENERAL]', 'COM1=1', 'UnitNumber=2', 'KeysNumber=32',
+    'Language=en', `PathLogs=${join(storage, 'log')}`].join('\r\n') + '\r\n');
+  if (asRoot) {
+    for (const p of [folder, storage, join(storage, 'Tessaro.ini'), cwd]) chownSync(p, nobody.uid, nobody.gid);
+  }
+  const host = await startHost(t, ['--storage', storage],
+    { env: { TESSARO_SERIAL_DIR: ports }, cwd, user: asRoot ? nobody : {} });
+  const page = await t.openPage();
+  await page.goto(host.url);
+  await waitShown(page);
+  await page.waitForSelector('#serial-banner', { state: 'visible', timeout: 60000 });
+  assert.equal((await page.textContent('#serial-reason')).trim(), `${join(ports, 'COM1')}: permission denied`);
+  assert.match(await page.textContent('#serial-advice'), /add the user to the dialout group/);
+  await page.click('#language-switch button[lang="de"]');
+  assert.match(await page.textContent('#serial-advice'), /in die Gruppe dialout aufnehmen/);
+});
 
 browserTest('the settings dialog shows the version that tessaro --version says', async (t) => {
   const said = execFileSync(HOST, ['--version'], { encoding: 'utf8' }).trim();

@@ -12,6 +12,7 @@
 
 #include "f_home/bridge_script.h"
 #include "f_home/web_bridge.h"
+#include "raw_connection.h"
 
 namespace {
 
@@ -583,6 +584,157 @@ TEST_F(BridgeTest, TheFolderPickerListsFoldersAndReportsOnlyAConfirmedChoice) {
     event({{"type", "picked"}, {"id", second}, {"path", "/"}});
     EXPECT_EQ(ui.Run([&] { return chosen; }), std::vector<std::string>{(root / "htmlapp/sub").string()});
     bridge->Stop();
+}
+
+// Another local user knows the port but not the cookie, and sends what they
+// like. A head that keeps growing is answered at the limit and its connection
+// closed long before the server has taken much of it.
+TEST_F(BridgeTest, AHeadPastTheLimitIsAnsweredAndClosedEarly) {
+    const std::string host = "Host: 127.0.0.1:" + std::to_string(bridge->Port()) + "\r\n";
+    struct Case {
+        const char* what;
+        std::string start;
+        std::string piece; // repeated until the server closes
+        const char* status;
+    };
+    const Case cases[] = {
+        {"request line", "GET /" + Base(), std::string(64 * 1024, 'a'), "414"},
+        {"one header", "GET " + Base() + "index.html HTTP/1.1\r\n" + host + "X-Long: ", std::string(64 * 1024, 'b'), "431"},
+        {"many small headers", "GET " + Base() + "index.html HTTP/1.1\r\n" + host, [] {
+             std::string lines;
+             while (lines.size() < 64 * 1024)
+                 lines += "X-" + std::to_string(lines.size()) + ": v\r\n";
+             return lines;
+         }(), "431"},
+    };
+    constexpr size_t kGiveUp = 64u << 20;
+    for (const Case& c : cases) {
+        RawConnection other(bridge->Port());
+        ASSERT_TRUE(other.Open()) << c.what;
+        bool open = other.Send(c.start);
+        while (open && other.sentTotal < kGiveUp) {
+            open = other.Send(c.piece) && other.ReadWaiting();
+        }
+        other.ReadUntilClosed();
+        EXPECT_LT(other.sentTotal, kGiveUp) << c.what << ": the server went on taking the head";
+        if (!other.received.empty()) {
+            EXPECT_EQ(other.received.substr(0, 12), std::string("HTTP/1.1 ") + c.status) << c.what;
+        }
+    }
+    // Just past the limit, sent at once: the answer says why.
+    const std::vector<std::pair<std::string, const char*>> exact = {
+        {"GET /" + std::string(9000, 'a') + " HTTP/1.1\r\n" + host + "\r\n", "414"},
+        {"GET " + Base() + "index.html HTTP/1.1\r\n" + host + "X-Long: " + std::string(9000, 'b') + "\r\n\r\n", "431"},
+        {"GET " + Base() + "index.html HTTP/1.1\r\n" + host + [] {
+             std::string lines;
+             for (int i = 0; i < 300; ++i)
+                 lines += "X:" + std::to_string(i % 10) + "\r\n";
+             return lines;
+         }() + "\r\n", "431"},
+        {"GET " + Base() + "index.html HTTP/1.1\r\n" + host + "Bad Header: x\r\n\r\n", "400"},
+        {"GET " + Base() + "index.html HTTP/2.0\r\n" + host + "\r\n", "505"},
+    };
+    for (const auto& [request, status] : exact) {
+        RawConnection other(bridge->Port());
+        other.Send(request);
+        EXPECT_TRUE(other.ReadUntilClosed()) << request.substr(0, 40);
+        EXPECT_EQ(other.received.substr(0, 12), std::string("HTTP/1.1 ") + status) << request.substr(0, 40);
+        EXPECT_EQ(other.Answers(), 1u);
+    }
+    // The page goes on.
+    auto page = Client().Get((Base() + "index.html").c_str());
+    ASSERT_TRUE(page);
+    EXPECT_EQ(page->status, 200);
+}
+
+// Bodies: a chunked one is not taken at all (its length is unknown until it
+// has been read), one longer than the cap is refused before it is read, and
+// the body of a refused request is never read as the next request.
+TEST_F(BridgeTest, BodiesPastTheCapAndBodiesOfRefusedRequestsAreNotTaken) {
+    const std::string host = "Host: 127.0.0.1:" + std::to_string(bridge->Port()) + "\r\n";
+    const std::string callHead = "POST " + Base() + "~host/call HTTP/1.1\r\n" + host + "Cookie: " + cookie + "\r\n";
+    constexpr size_t kGiveUp = 64u << 20;
+    {
+        RawConnection page(bridge->Port());
+        bool open = page.Send(callHead + "Transfer-Encoding: chunked\r\n\r\n");
+        const std::string chunk = "10000\r\n" + std::string(0x10000, '[') + "\r\n";
+        while (open && page.sentTotal < kGiveUp)
+            open = page.Send(chunk) && page.ReadWaiting();
+        page.ReadUntilClosed();
+        EXPECT_LT(page.sentTotal, kGiveUp) << "the chunked body was taken";
+        if (!page.received.empty()) {
+            EXPECT_EQ(page.received.substr(0, 12), "HTTP/1.1 411");
+        }
+        EXPECT_LE(page.Answers(), 1u);
+    }
+    // A request hidden in a refused request's body would get its own answer.
+    const std::string hidden = "GET " + Base() + "index.html HTTP/1.1\r\n" + host + "Cookie: " + cookie + "\r\n\r\n";
+    const std::string length = "Content-Length: " + std::to_string(hidden.size()) + "\r\n";
+    struct Refusal {
+        const char* what;
+        std::string head;
+        const char* status;
+    };
+    const Refusal refused[] = {
+        {"longer than the cap", callHead + "Content-Length: " + std::to_string((16u << 20) + 1) + "\r\n", "413"},
+        {"no cookie", "POST " + Base() + "~host/call HTTP/1.1\r\n" + host + length, "403"},
+        {"foreign origin", callHead + "Origin: http://evil.example\r\n" + length, "403"},
+        {"no session path", "POST /~host/call HTTP/1.1\r\n" + host + "Cookie: " + cookie + "\r\n" + length, "403"},
+        {"two lengths", callHead + length + "Content-Length: 1\r\n", "400"},
+        {"length and chunked", callHead + length + "Transfer-Encoding: chunked\r\n", "400"},
+    };
+    for (const Refusal& r : refused) {
+        RawConnection other(bridge->Port());
+        other.Send(r.head + "\r\n" + hidden);
+        EXPECT_TRUE(other.ReadUntilClosed()) << r.what;
+        EXPECT_EQ(other.received.substr(0, 12), std::string("HTTP/1.1 ") + r.status) << r.what;
+        EXPECT_EQ(other.Answers(), 1u) << r.what << ": " << other.received;
+    }
+    EXPECT_EQ(object.invocations, 0);
+}
+
+// Connections that send a byte a second, and hundreds that send nothing, hold
+// no thread of the server: the page's calls answer as always.
+TEST_F(BridgeTest, SlowAndIdleConnectionsDoNotHoldThePagesCalls) {
+    const std::string host = "Host: 127.0.0.1:" + std::to_string(bridge->Port()) + "\r\n";
+    std::vector<std::unique_ptr<RawConnection>> idle;
+    for (int i = 0; i < 500; ++i)
+        idle.push_back(std::make_unique<RawConnection>(bridge->Port()));
+    std::atomic<bool> done{false};
+    std::thread slow([&] {
+        std::vector<std::unique_ptr<RawConnection>> loris;
+        for (int i = 0; i < 30; ++i)
+            loris.push_back(std::make_unique<RawConnection>(bridge->Port()));
+        const std::string request = "GET " + Base() + "index.html HTTP/1.1\r\n" + host + "X-Slow: ";
+        for (size_t at = 0; !done; ++at) {
+            for (auto& connection : loris)
+                connection->Send(std::string(1, at < request.size() ? request[at] : 'x'), 100);
+            for (int i = 0; i < 10 && !done; ++i)
+                std::this_thread::sleep_for(100ms);
+        }
+    });
+    std::this_thread::sleep_for(1500ms); // the slow ones have started their requests
+    auto calls = std::async(std::launch::async, [&] {
+        int answered = 0;
+        auto kept = Client(); // the page's calls come over a kept-alive connection
+        for (int i = 0; i < 10; ++i) {
+            auto fresh = PostCall({{"op", "echo"}, {"args", {i}}});
+            auto again = kept.Post((Base() + "~host/call").c_str(), json({{"op", "echo"}, {"args", {i}}}).dump(),
+                                   "application/json");
+            answered += fresh && fresh->status == 200 && again && again->status == 200;
+        }
+        return answered;
+    });
+    const bool answeredInTime = calls.wait_for(5s) == std::future_status::ready;
+    EXPECT_TRUE(answeredInTime) << "the page's calls waited behind the slow connections";
+    if (answeredInTime) {
+        EXPECT_EQ(calls.get(), 10);
+    }
+    // Stopping does not wait for them either.
+    auto stopped = std::async(std::launch::async, [&] { bridge->Stop(); });
+    EXPECT_EQ(stopped.wait_for(5s), std::future_status::ready);
+    done = true;
+    slow.join();
 }
 
 } // namespace

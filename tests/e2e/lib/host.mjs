@@ -123,11 +123,13 @@ export class HostProcess {
 // Starts the host with --no-browser and the given arguments; it is stopped when
 // the test ends. It runs in a fresh folder: relative paths of a default
 // configuration (the log folder "log") land there, not in the sources.
-export async function startHost(t, args, { env = {}, cwd = tempFolder(t, 'tsr-cwd-') } = {}) {
+// user ({uid, gid}) runs it as another user of the machine.
+export async function startHost(t, args, { env = {}, cwd = tempFolder(t, 'tsr-cwd-'), user = {} } = {}) {
   const child = spawn(HOST, ['--no-browser', ...args], {
     cwd,
     env: { ...process.env, ...env },
     stdio: ['ignore', 'pipe', 'pipe'],
+    ...user,
   });
   const host = new HostProcess(child);
   // A host that does not end on SIGTERM is killed, and the test fails.
