@@ -2,6 +2,7 @@
 // in) and 4 (replies and events out), and the profile lock it leaves behind
 // ("SingletonLock", a symbolic link to "hostname-pid").
 #include "f_home/browser_process.h"
+#include "f_home/unique_fd_posix.h"
 
 #include <cerrno>
 #include <csignal>
@@ -22,31 +23,9 @@ namespace {
 
 constexpr int kWriteWaitMs = 5000; // a browser that reads no commands is not waited for forever
 
-class Fd {
-public:
-    explicit Fd(int fd = -1) : fd_(fd) {}
-    ~Fd() { Reset(); }
-    Fd(const Fd&) = delete;
-    Fd& operator=(const Fd&) = delete;
-    void Reset(int fd = -1) {
-        if (fd_ >= 0)
-            ::close(fd_);
-        fd_ = fd;
-    }
-    int get() const { return fd_; }
-    int Release() {
-        const int fd = fd_;
-        fd_ = -1;
-        return fd;
-    }
-
-private:
-    int fd_;
-};
-
 // A pipe whose ends are above the descriptors the child takes (so mapping one
 // onto 3 or 4 never overwrites the other), closed on exec in this process.
-bool HighPipe(Fd& readEnd, Fd& writeEnd) {
+bool HighPipe(UniqueFd& readEnd, UniqueFd& writeEnd) {
     int fds[2];
     if (::pipe2(fds, O_CLOEXEC) != 0)
         return false;
@@ -144,10 +123,10 @@ private:
     }
 
     const pid_t pid_;
-    Fd commands_;
-    Fd replies_;
-    Fd cancelRead_;
-    Fd cancelWrite_;
+    UniqueFd commands_;
+    UniqueFd replies_;
+    UniqueFd cancelRead_;
+    UniqueFd cancelWrite_;
     std::mutex lock_;
     bool reaped_ = false;
 };
@@ -183,7 +162,7 @@ bool WaitUntilGone(pid_t pid, std::chrono::milliseconds wait) {
 
 std::unique_ptr<BrowserProcess> BrowserProcess::Start(const std::filesystem::path& program,
                                                       const std::vector<std::string>& arguments, std::string& error) {
-    Fd commandsRead, commandsWrite, repliesRead, repliesWrite, cancelRead, cancelWrite;
+    UniqueFd commandsRead, commandsWrite, repliesRead, repliesWrite, cancelRead, cancelWrite;
     if (!HighPipe(commandsRead, commandsWrite) || !HighPipe(repliesRead, repliesWrite) ||
         !HighPipe(cancelRead, cancelWrite)) {
         error = std::string("no pipe for the browser: ") + std::strerror(errno);

@@ -44,6 +44,9 @@ struct ChromiumWindow::Impl {
     std::unique_ptr<DevToolsClient> devtools;
     std::thread watcher; // starts the session, then waits for the process to end
     std::atomic<bool> closing{false};
+    // Held while a later start's bring-to-front drives the browser (on the
+    // instance's thread), so that Close does not take the client away under it.
+    std::mutex drivingLock;
 
     std::function<void()> onClosed;
     std::atomic<bool> closedReported{false};
@@ -131,9 +134,13 @@ bool ChromiumWindow::Open(const std::string& address, std::function<void()> onCl
     if (!impl.process)
         return false;
     impl.onClosed = std::move(onClosed);
-    impl.devtools = std::make_unique<DevToolsClient>(
-        *impl.process, [&impl](const std::string& method, const nlohmann::json& params) { impl.OnEvent(method, params); },
-        [&impl] { impl.ReportClosed(); });
+    {
+        std::lock_guard driving(impl.drivingLock); // a later start may ask for the window already
+        impl.devtools = std::make_unique<DevToolsClient>(
+            *impl.process,
+            [&impl](const std::string& method, const nlohmann::json& params) { impl.OnEvent(method, params); },
+            [&impl] { impl.ReportClosed(); });
+    }
     impl.watcher = std::thread([&impl] {
         std::string discoverError;
         // The browser announces its pages from now on, those it has already first.
@@ -150,6 +157,7 @@ bool ChromiumWindow::Open(const std::string& address, std::function<void()> onCl
 
 bool ChromiumWindow::BringToFront(std::string& error) {
     Impl& impl = *impl_;
+    std::lock_guard driving(impl.drivingLock);
     if (!impl.devtools || impl.closing) {
         error = "the window is not open";
         return false;
@@ -199,7 +207,10 @@ void ChromiumWindow::Close() {
         else
             impl.watcher.join();
     }
-    impl.devtools.reset();
+    {
+        std::lock_guard driving(impl.drivingLock); // a bring-to-front under way fails fast now: the pipe has ended
+        impl.devtools.reset();
+    }
     impl.process.reset();
     if (impl.freshProfile) {
         std::error_code error;

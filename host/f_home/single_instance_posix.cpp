@@ -2,6 +2,7 @@
 // user can enter ($XDG_RUNTIME_DIR/tessaro, else /tmp/tessaro-<uid>), and the
 // peer's credentials checked on every connection besides.
 #include "f_home/single_instance.h"
+#include "f_home/unique_fd_posix.h"
 
 #include <atomic>
 #include <cerrno>
@@ -28,24 +29,6 @@ constexpr char kEnding = 'E';
 // take a unit's full completion time) before it says why it cannot start.
 constexpr auto kEndingWait = std::chrono::seconds(120);
 constexpr int kAnswerWaitMs = 5000;
-
-class Fd {
-public:
-    explicit Fd(int fd = -1) : fd_(fd) {}
-    ~Fd() { Reset(); }
-    Fd(const Fd&) = delete;
-    Fd& operator=(const Fd&) = delete;
-    void Reset(int fd = -1) {
-        if (fd_ >= 0)
-            ::close(fd_);
-        fd_ = fd;
-    }
-    int get() const { return fd_; }
-    bool ok() const { return fd_ >= 0; }
-
-private:
-    int fd_;
-};
 
 // The user's private folder for the instance files; empty with a reason when
 // there is none that only the user can enter.
@@ -109,9 +92,9 @@ std::string ReadAll(int fd, int waitMs) {
 
 struct SingleInstance::Impl {
     std::string socketPath;
-    Fd lock;
-    Fd listener;
-    Fd stopPipe[2];
+    UniqueFd lock;
+    UniqueFd listener;
+    UniqueFd stopPipe[2];
     std::thread thread;
     std::atomic<bool> ending{false};
 };
@@ -149,7 +132,7 @@ SingleInstance::Outcome SingleInstance::Acquire() {
                                              std::strerror(errno)};
             return {Outcome::Acquired, std::string()};
         }
-        Fd peer(::socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0));
+        UniqueFd peer(::socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0));
         if (peer.ok() &&
             ::connect(peer.get(), reinterpret_cast<const sockaddr*>(&address), sizeof address) == 0 &&
             PeerIsUs(peer.get()) && ::write(peer.get(), &kAsk, 1) == 1) {
@@ -179,7 +162,7 @@ void SingleInstance::Listen(std::function<std::string()> answer) {
                 return;
             if ((fds[0].revents & POLLIN) == 0)
                 continue;
-            Fd peer(::accept4(impl.listener.get(), nullptr, nullptr, SOCK_CLOEXEC));
+            UniqueFd peer(::accept4(impl.listener.get(), nullptr, nullptr, SOCK_CLOEXEC));
             if (!peer.ok() || !PeerIsUs(peer.get()))
                 continue;
             char request = 0;

@@ -107,14 +107,27 @@
     if (kind === 3) page('App.okDuctorCycle(' + unit + ')');
   }
   // A transaction: start, then either done/read or three failed attempts.
+  // What the line did per unit, as getLineStatus tells it (every count since the start).
+  const line = { lastAnswer: '', units: {} };
+  function lineOf(unit) {
+    line.units[unit] = line.units[unit] || { state: 'unknown', answered: 0, silent: 0, retries: 0 };
+    return line.units[unit];
+  }
   async function transact(unit, kind, finalCode, effect) {
     event(unit, 0, kind);
     await sleep(opt.step);
     if (!F.serialOpen || unit === opt.failUnit) {
       for (let a = 1; a <= 3; a++) { await sleep(opt.step); event(unit, a, kind); }
+      if (F.serialOpen) Object.assign(lineOf(unit), { state: 'notAnswering', silent: lineOf(unit).silent + 3,
+        retries: lineOf(unit).retries + 2 });
       return 1;
     }
     if (effect) effect();
+    Object.assign(lineOf(unit), { state: 'answering', answered: lineOf(unit).answered + 1 });
+    const d = new Date();
+    const pad = (n) => String(n).padStart(2, '0');
+    line.lastAnswer = d.getFullYear() + '-' + pad(d.getMonth() + 1) + '-' + pad(d.getDate()) + ' ' +
+      pad(d.getHours()) + ':' + pad(d.getMinutes()) + ':' + pad(d.getSeconds());
     event(unit, finalCode, kind);
     return 0;
   }
@@ -202,6 +215,25 @@
       F.rows[u] = row.map(Number);
       return undefined;
     }],
+    // The service view: the line's state and counters; the program's version.
+    getLineStatus: [[], () => {
+      const list = [];
+      for (let u = 1; u <= settings.units; u++) {
+        const l = lineOf(u);
+        const counts = { answered: l.answered, late: 0, silent: l.silent, malformed: 0, retries: l.retries };
+        list.push({ unit: u, state: l.state, sinceStart: counts, lastMinute: counts });
+      }
+      const notAnswering = list.filter((u) => u.state === 'notAnswering').map((u) => u.unit);
+      const answering = list.some((u) => u.state === 'answering');
+      return {
+        portOpen: F.serialOpen, portFailure: F.serialOpen ? '' : '/dev/ttyUSB0: permission denied',
+        portAdvice: F.serialOpen ? '' : 'dialout', lastAnswer: line.lastAnswer,
+        secondsSinceAnswer: line.lastAnswer ? 0 : -1,
+        console: !F.serialOpen ? 'unknown' : answering ? 'answering' : notAnswering.length ? 'silent' : 'unknown',
+        notAnswering, units: list,
+      };
+    }],
+    getVersion: [[], () => '0.0.0-dev'],
     logFolderExists: [['s'], (path) => F.folders.has(path)],
     createLogFolder: [['s'], (path) => { if (path) F.folders.add(path); return !!path; }],
     setUnitDuctorValue: [['i', 'i'], (u, v) => { F.ductor[u] = v; }],

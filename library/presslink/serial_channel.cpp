@@ -73,6 +73,17 @@ struct SerialChannel::State {
     }
 };
 
+class SerialChannel::NoteOpen {
+public:
+    explicit NoteOpen(SerialChannel& channel) : channel_(channel) {}
+    ~NoteOpen() { channel_.wasOpen_ = channel_.IsOpen(); }
+    NoteOpen(const NoteOpen&) = delete;
+    NoteOpen& operator=(const NoteOpen&) = delete;
+
+private:
+    SerialChannel& channel_;
+};
+
 SerialChannel::SerialChannel() : state_(std::make_unique<State>()) {}
 
 SerialChannel::~SerialChannel() {
@@ -92,6 +103,7 @@ void SerialChannel::SetLinkFolder(const std::string& folder) {
 
 bool SerialChannel::Open(const std::string& name, int baud, const std::string& parity, int dataBits,
                          int stopBits, bool cts, bool dsr, int queueSize, std::string& error) {
+    const NoteOpen note(*this);
     State& s = *state_;
     if (IsOpen()) {
         error = Format("Schnittstelle '%s' ist bereits initialisert !!!", name.c_str());
@@ -160,6 +172,7 @@ std::string SerialChannel::OpenFailure() const {
 }
 
 void SerialChannel::Close() {
+    const NoteOpen note(*this);
     State& s = *state_;
     s.open = false;
     s.received.clear();
@@ -176,6 +189,7 @@ bool SerialChannel::IsOpen() const {
 }
 
 int SerialChannel::BytesWaiting() {
+    const NoteOpen note(*this);
     if (!IsOpen())
         return -1;
     return state_->port.BytesWaiting();
@@ -189,6 +203,7 @@ bool SerialChannel::SetReadTimeout(int ms) {
 }
 
 bool SerialChannel::Read(int count, int& bytesRead, int timeoutMs) {
+    const NoteOpen note(*this);
     State& s = *state_;
     bytesRead = 0;
     if (!IsOpen() || timeoutMs < 0 || !SetReadTimeout(timeoutMs))
@@ -212,6 +227,7 @@ const std::vector<std::uint8_t>& SerialChannel::ReceiveBuffer() const {
 }
 
 void SerialChannel::DiscardInput() {
+    const NoteOpen note(*this);
     if (!IsOpen())
         return;
     int n = BytesWaiting();
@@ -222,6 +238,7 @@ void SerialChannel::DiscardInput() {
 }
 
 bool SerialChannel::Write(const std::uint8_t* bytes, int count, std::string& error) {
+    const NoteOpen note(*this);
     State& s = *state_;
     DiscardInput();
     error.clear();
@@ -247,6 +264,7 @@ bool SerialChannel::Write(const std::uint8_t* bytes, int count, std::string& err
 }
 
 bool SerialChannel::WaitForInput(int ms) {
+    const NoteOpen note(*this);
     if (!IsOpen())
         return false;
     return state_->port.WaitForInput(ms);

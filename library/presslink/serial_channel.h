@@ -1,4 +1,5 @@
 #pragma once
+#include <atomic>
 #include <cstdint>
 #include <memory>
 #include <string>
@@ -29,6 +30,9 @@ public:
     std::string OpenFailure() const;
     void Close();
     bool IsOpen() const;
+    // IsOpen as the channel's last operation left it, for threads that do not
+    // hold the press lock (a service view asking while a transaction runs).
+    bool WasOpen() const { return wasOpen_.load(); }
     // Bytes waiting in the driver's receive queue; -1 when closed or on failure.
     int BytesWaiting();
     bool SetReadTimeout(int ms);
@@ -46,7 +50,10 @@ public:
 private:
     // implementation owned by presslink/serial_channel.cpp
     struct State;
+    // Stores IsOpen into wasOpen_ when the operation that made it ends.
+    class NoteOpen;
     std::unique_ptr<State> state_;
+    std::atomic<bool> wasOpen_{false};
 };
 
 } // namespace tsr

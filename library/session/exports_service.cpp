@@ -45,7 +45,7 @@ TSR_API int32_t TSR_CALL TSRX_GetLineCounters(int32_t unit, int32_t* sinceLoad, 
 }
 
 TSR_API int32_t TSR_CALL TSRX_IsPortOpen(void) {
-    return Shield<int32_t>(0, [] { return Library::Instance().Serial().IsOpen() ? 1 : 0; });
+    return Shield<int32_t>(0, [] { return Library::Instance().Serial().WasOpen() ? 1 : 0; });
 }
 
 TSR_API const char* TSR_CALL TSRX_GetPortFailure(void) {

@@ -949,6 +949,28 @@ TEST(LineStatus, AUnitThatStaysSilentIsNamedBesideOneThatAnswers) {
     EXPECT_GE(after["secondsSinceAnswer"].get<int>(), 0);
 }
 
+// The page asks every second while transactions run on workers, here while
+// the device goes away under one: the library answers without the press lock,
+// from what the line's last operation left (the race detector's build runs
+// this too).
+TEST(LineStatus, IsReadWhileTheDeviceGoesAwayUnderATransaction) {
+    HostRig rig({.units = 2});
+    rig.StartLibrary();
+    sim::Fault hangUp;
+    hangUp.kind = sim::FaultKind::HangUp;
+    hangUp.delayMs = 100;
+    hangUp.unit = 2;
+    rig.console->AddFault(sim::kAnyFrame, hangUp, 1);
+    rig.app->GetDuctor(2);
+    const auto end = Clock::now() + 600ms;
+    while (Clock::now() < end) {
+        LineStatusOf(*rig.app);
+        std::this_thread::sleep_for(5ms);
+    }
+    ASSERT_TRUE(rig.RunCompletions(1));
+    EXPECT_EQ(LineStatusOf(*rig.app)["portOpen"], false);
+}
+
 TEST(LineStatus, AConsoleWhoseUnitsAllGiveUpIsSilent) {
     HostRig rig({.units = 2});
     rig.StartLibrary();
