@@ -129,7 +129,7 @@ SingleInstance::Outcome SingleInstance::Acquire() {
     // also where they share a session.
     const std::wstring stem = L"Tessaro-" + impl.userSid + L"-" + WideFromUtf8(IdentityHash());
     const std::string shownName = "Local\\" + Utf8FromWide(stem);
-    impl.pipeName = L"\\\\.\\pipe\\Local\\" + stem;
+    impl.pipeName = L"\\\\.\\pipe\\" + stem; // pipes have no session namespace: the checks keep users apart
     UserOnlySecurity security;
     if (security.get() == nullptr)
         return {Outcome::Failed, "cannot check for a running instance: " + SystemErrorText(::GetLastError())};
