@@ -1,13 +1,16 @@
 // tessaro.exe under Wine with --simulate --no-browser, its page in Linux
 // Chromium over loopback: the start sequence reads the units from the
-// simulated console on its named pipe, and a unit operation reaches it.
+// simulated console on its named pipe, a unit operation reaches it, and a job
+// saved to memory comes back with its description after a reload.
 import assert from 'node:assert/strict';
 import { readFileSync, writeFileSync } from 'node:fs';
 import { join } from 'node:path';
 import { browserTest, tempFolder } from '../e2e/lib/host.mjs';
-import { KEYS, UNITS, consoleFrames, openConsole, select, startDemo, unit, waitFrames, waitProgress } from '../e2e/lib/demo.mjs';
+import {
+  KEYS, UNITS, consoleFrames, openConsole, select, startDemo, unit, waitFrames, waitProgress, waitRunning,
+} from '../e2e/lib/demo.mjs';
 
-browserTest('the Windows host: units read from the simulated press, working position reaches it', async (t) => {
+browserTest('the Windows host: units read from the simulated press, working position reaches it, a job saved', async (t) => {
   const folder = tempFolder(t, 'tsr-wine-demo-');
   // What the press holds at the start: unit 2's keys as a ramp.
   const ramp = Array.from({ length: KEYS }, (_, i) => (i * 7) % 256);
@@ -28,4 +31,18 @@ browserTest('the Windows host: units read from the simulated press, working posi
   await waitProgress(page, [1], 'done');
   await waitFrames(folder, 'WorkingPosition for unit 1',
     (all) => all.some((f) => f.kind === 'command' && f.name === 'WorkingPosition' && f.unit === 1));
+
+  // The description passes the library in the system's code page and comes
+  // back as the page wrote it.
+  const description = 'Müller – Umschlag 4/4 · 2. Auflage';
+  await page.click('.memory-slot[data-slot="0"] .memory-save');
+  await page.fill('#memory-desc', description);
+  await page.click('#memory-confirm');
+  await page.waitForFunction(() => [...document.querySelectorAll('.message-text')]
+    .some((m) => m.textContent === 'Job saved to memory 1.'), null, { timeout: 60000 });
+  await page.reload();
+  await waitRunning(page);
+  await page.waitForFunction((d) =>
+    document.querySelector('.memory-slot[data-slot="0"] .memory-desc').textContent === d, description, { timeout: 60000 });
+  assert.equal(await page.getAttribute('.memory-slot[data-slot="0"]', 'data-state'), 'job');
 });
