@@ -135,7 +135,11 @@ int main(int argc, char** argv) {
 
     const auto programFile = ProgramFile();
     SingleInstance instance(SingleInstance::Identity(programFile));
-    const SingleInstance::Outcome held = instance.Acquire();
+    const SingleInstance::Outcome held = instance.Acquire([] {
+        std::cerr << "tessaro: the running Tessaro Control is ending (its press tasks are finishing); "
+                     "this start waits for it, then opens"
+                  << std::endl;
+    });
     if (held.kind == SingleInstance::Outcome::Failed) {
         TellOperator(held.text);
         return 1;

@@ -28,8 +28,9 @@ public:
     };
     // Becomes the instance, or asks the running one. An instance that is
     // ending (waiting for its press tasks) is waited for, then this process
-    // becomes the instance.
-    Outcome Acquire();
+    // becomes the instance; onWaiting runs once when that wait has lasted a
+    // moment, so the start can say why nothing happens yet.
+    Outcome Acquire(const std::function<void()>& onWaiting = nullptr);
 
     // From now on each later start gets the text that answer returns (called
     // on a thread of its own). An answer that finds this instance ending calls

@@ -28,6 +28,7 @@ constexpr char kEnding = 'E';
 // How long a start waits for an instance that is ending (its press tasks may
 // take a unit's full completion time) before it says why it cannot start.
 constexpr auto kEndingWait = std::chrono::seconds(120);
+constexpr auto kWaitingNotice = std::chrono::seconds(1);
 constexpr int kAnswerWaitMs = 5000;
 
 // The user's private folder for the instance files; empty with a reason when
@@ -105,7 +106,7 @@ SingleInstance::~SingleInstance() {
     StopListening();
 }
 
-SingleInstance::Outcome SingleInstance::Acquire() {
+SingleInstance::Outcome SingleInstance::Acquire(const std::function<void()>& onWaiting) {
     std::string error;
     const std::string folder = PrivateFolder(error);
     if (folder.empty())
@@ -120,7 +121,9 @@ SingleInstance::Outcome SingleInstance::Acquire() {
     if (!impl_->lock.ok())
         return {Outcome::Failed, "cannot check for a running instance: " + stem + ".lock: " + std::strerror(errno)};
 
-    const auto giveUp = std::chrono::steady_clock::now() + kEndingWait;
+    const auto started = std::chrono::steady_clock::now();
+    const auto giveUp = started + kEndingWait;
+    bool toldWaiting = false;
     while (std::chrono::steady_clock::now() < giveUp) {
         if (::flock(impl_->lock.get(), LOCK_EX | LOCK_NB) == 0) {
             ::unlink(impl_->socketPath.c_str()); // left by an instance that was killed
@@ -141,6 +144,12 @@ SingleInstance::Outcome SingleInstance::Acquire() {
                 return {Outcome::Answered, answer.substr(1)};
         }
         // Ending, or between taking the lock and listening: look again shortly.
+        // A start racing this one is past that within a moment; longer is an
+        // instance finishing its press tasks.
+        if (!toldWaiting && onWaiting && std::chrono::steady_clock::now() - started >= kWaitingNotice) {
+            toldWaiting = true;
+            onWaiting();
+        }
         std::this_thread::sleep_for(std::chrono::milliseconds(200));
     }
     return {Outcome::Failed, "an instance holds " + stem + ".lock but neither answers nor ends"};

@@ -20,6 +20,7 @@ constexpr char kEnding = 'E';
 // How long a start waits for an instance that is ending (its press tasks may
 // take a unit's full completion time) before it says why it cannot start.
 constexpr auto kEndingWait = std::chrono::seconds(120);
+constexpr auto kWaitingNotice = std::chrono::seconds(1);
 constexpr DWORD kAnswerWaitMs = 5000;
 constexpr DWORD kRequestWaitMs = 1000;
 
@@ -120,7 +121,7 @@ SingleInstance::~SingleInstance() {
         ::ReleaseMutex(impl_->mutex.get());
 }
 
-SingleInstance::Outcome SingleInstance::Acquire() {
+SingleInstance::Outcome SingleInstance::Acquire(const std::function<void()>& onWaiting) {
     Impl& impl = *impl_;
     impl.userSid = CurrentUserSid();
     if (impl.userSid.empty())
@@ -140,7 +141,9 @@ SingleInstance::Outcome SingleInstance::Acquire() {
     if (!OwnedByUs(impl.mutex.get(), impl.userSid))
         return {Outcome::Failed, "cannot check for a running instance: " + shownName + " belongs to another user"};
 
-    const auto giveUp = std::chrono::steady_clock::now() + kEndingWait;
+    const auto started = std::chrono::steady_clock::now();
+    const auto giveUp = started + kEndingWait;
+    bool toldWaiting = false;
     while (std::chrono::steady_clock::now() < giveUp) {
         const DWORD waited = ::WaitForSingleObject(impl.mutex.get(), 0);
         // Abandoned: the instance before was ended without letting go.
@@ -160,6 +163,12 @@ SingleInstance::Outcome SingleInstance::Acquire() {
         if (impl.Ask(answer))
             return {Outcome::Answered, answer};
         // Ending, or between taking the mutex and listening: look again shortly.
+        // A start racing this one is past that within a moment; longer is an
+        // instance finishing its press tasks.
+        if (!toldWaiting && onWaiting && std::chrono::steady_clock::now() - started >= kWaitingNotice) {
+            toldWaiting = true;
+            onWaiting();
+        }
         std::this_thread::sleep_for(std::chrono::milliseconds(200));
     }
     return {Outcome::Failed, "an instance holds " + shownName + " but neither answers nor ends"};

@@ -246,6 +246,8 @@ browserTest('a start while the running host is ending waits for it, then starts'
   await second.address({ timeout: 90000 });
   assert.ok(host.exited, 'the second host started after the first ended');
   assert.deepEqual(host.exited, { code: 0, signal: null });
+  // While it waited it said why nothing happened yet.
+  assert.match(second.stderrText, /the running Tessaro Control is ending .*this start waits for it/);
   assert.match(second.stdoutLines[0], /^http:\/\/127\.0\.0\.1:\d+\/[0-9a-f]{32}\/index\.html$/);
   assert.equal((await rawRequest(second.port, { path: new URL(second.url).pathname })).status, 303);
 });
