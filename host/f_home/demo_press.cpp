@@ -234,8 +234,8 @@ std::string DemoPress::Describe() const {
          << " (COM1)\n"
          << "demo folder: " << options_.folder.string() << "\n"
          << "console trace: " << (options_.folder / "console.log").string() << "\n"
-         << "drop a preset: cp " << (options_.folder / "sample/job.xml").string() << " "
-         << (options_.folder / "exchange/preset").string() << "/\n";
+         << "drop a preset: copy " << (options_.folder / "sample" / "job.xml").string() << " into "
+         << (options_.folder / "exchange" / "preset").string() << "\n";
     for (const std::string& fault : faultLines_)
         text << fault << "\n";
     return text.str();
