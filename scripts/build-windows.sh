@@ -1,7 +1,8 @@
 #!/usr/bin/env bash
 # Cross-builds Tessaro for Windows with Debian's mingw-w64 and puts into OUT:
 #   OUT/win64/  libtessaro.dll (x86-64), its import library, tessaro.h, the host
-#               tessaro.exe with htmlapp\ and samples\ beside it, tessaro-press-sim.exe
+#               tessaro.exe with htmlapp\ and samples\ beside it, tessaro-press-sim.exe,
+#               tessaro-service.exe
 #   OUT/win32/  libtessaro.dll (32-bit x86, standard calling convention), its
 #               import library, tessaro.h
 #   OUT/Tessaro-<version>-setup.exe  the installer (NSIS), of win64 with win32's
@@ -44,7 +45,8 @@ for arch in win64 win32; do
 done
 # The host with what it finds beside it (a build links htmlapp and samples; the
 # page's development files stay behind).
-cp "$build/win64/bin/tessaro.exe" "$build/win64/bin/tessaro-press-sim.exe" "$out/win64/"
+cp "$build/win64/bin/tessaro.exe" "$build/win64/bin/tessaro-press-sim.exe" "$build/win64/bin/tessaro-service.exe" \
+   "$out/win64/"
 cp -r "$here/htmlapp" "$out/win64/htmlapp"
 rm -rf "$out/win64/htmlapp/dev" "$out/win64/htmlapp/README.md"
 cp -r "$here/sim/samples" "$out/win64/samples"

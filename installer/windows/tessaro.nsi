@@ -1,7 +1,7 @@
 ; The Tessaro installer for 64-bit Windows, made on Debian with
 ;   makensis -DVERSION=x.y.z -DWIN64_DIR=OUT/win64 -DWIN32_DIR=OUT/win32 -DOUTFILE=... tessaro.nsi
 ; (scripts/build-windows.sh does so). Installs into Program Files:
-;   tessaro.exe, libtessaro.dll, tessaro-press-sim.exe, htmlapp\, samples\
+;   tessaro.exe, libtessaro.dll, tessaro-press-sim.exe, tessaro-service.exe, htmlapp\, samples\
 ;   sdk\      tessaro.h; x86\ the 32-bit DLL and its import library (for 32-bit
 ;              callers), x64\ the import library of the 64-bit DLL
 ; with Start-menu entries for the console and for the console on a simulated
@@ -75,6 +75,7 @@ Section "Tessaro" SecMain
   File "${WIN64_DIR}\tessaro.exe"
   File "${WIN64_DIR}\libtessaro.dll"
   File "${WIN64_DIR}\tessaro-press-sim.exe"
+  File "${WIN64_DIR}\tessaro-service.exe"
   ; An update replaces the page as a whole: no file of an older page stays.
   RMDir /r "$INSTDIR\htmlapp"
   File /r "${WIN64_DIR}\htmlapp"
@@ -120,6 +121,7 @@ Section "Uninstall"
   Delete "$INSTDIR\tessaro.exe"
   Delete "$INSTDIR\libtessaro.dll"
   Delete "$INSTDIR\tessaro-press-sim.exe"
+  Delete "$INSTDIR\tessaro-service.exe"
   RMDir /r "$INSTDIR\htmlapp"
   RMDir /r "$INSTDIR\samples"
   Delete "$INSTDIR\sdk\tessaro.h"

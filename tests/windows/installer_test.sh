@@ -34,7 +34,7 @@ menu="$WINEPREFIX/drive_c/ProgramData/Microsoft/Windows/Start Menu/Programs"
 
 echo "-- silent install into $(windows_path "$target")"
 "$wine64" "$setup" /S "/D=$(windows_path "$target")"
-for file in tessaro.exe libtessaro.dll tessaro-press-sim.exe uninstall.exe htmlapp/index.html htmlapp/app.js \
+for file in tessaro.exe libtessaro.dll tessaro-press-sim.exe tessaro-service.exe uninstall.exe htmlapp/index.html htmlapp/app.js \
             htmlapp/locales/en.json samples/job.xml sdk/tessaro.h sdk/x86/libtessaro.dll sdk/x86/libtessaro.dll.a \
             sdk/x64/libtessaro.dll.a; do
   [ -f "$target/$file" ] || fail "$file was not installed"
@@ -73,6 +73,21 @@ second=$("$wine64" "$target/tessaro.exe" --no-browser | tr -d '\r')
 kill "$host_pid"
 wait "$host_pid" 2>/dev/null || true
 host_pid=
+
+echo "-- the installed service tool"
+said=$("$wine64" "$target/tessaro-service.exe" --version | tr -d '\r')
+[ "$said" = "tessaro-service $version" ] || fail "tessaro-service.exe --version said '$said'"
+# What the installed sample preset would send, without a press: the port in
+# the configuration has nothing behind it.
+mkdir -p "$work/check"
+cp "$target/samples/job.xml" "$target/samples/job_DC.xml" "$work/check/"
+printf '[GENERAL]\r\nUnitNumber=6\r\nKeysNumber=32\r\nPerfector=4\r\nCOM1=9\r\nPathLogs=%s\r\n' \
+  "$(windows_path "$work/check/log")" >"$work/check/Tessaro.ini"
+dry=$("$wine64" "$target/tessaro-service.exe" --config "$(windows_path "$work/check/Tessaro.ini")" \
+      preset --dry-run "$(windows_path "$work/check/job.xml")" | tr -d '\r') || fail "the dry run failed: $dry"
+grep -q '^unit 2 (front 2): Cyan: keys 65 66 73 ' <<<"$dry" || fail "the dry run did not show unit 2's keys: $dry"
+grep -q '^5 of 6 units would be sent$' <<<"$dry" || fail "the dry run's summary is missing: $dry"
+[ -f "$work/check/job.xml" ] || fail "the dry run removed the preset"
 
 echo "-- silent uninstall"
 "$wine64" "$target/uninstall.exe" /S

@@ -1,13 +1,13 @@
 #include "service_session.h"
 
 #include <cctype>
-#include <cerrno>
+#include <cstdio>
 #include <cstring>
 #include <cstdlib>
 #include <fstream>
+#include <random>
 #include <sstream>
 #include <system_error>
-#include <unistd.h>
 #include <vector>
 
 #include "tessaro.h"
@@ -89,6 +89,33 @@ std::string ServiceSession::SafeCopy(const std::string& text, const std::string&
     return out;
 }
 
+// A new folder under the system's temporary folder that only this user can
+// read: the configuration copied into it may name the shop's folders.
+bool ServiceSession::MakePrivateFolder(std::string& error) {
+    std::error_code ec;
+    const fs::path temporary = fs::temp_directory_path(ec);
+    if (ec) {
+        error = "no temporary folder: " + ec.message();
+        return false;
+    }
+    std::random_device random;
+    for (int attempt = 0; attempt < 100; ++attempt) {
+        char name[32];
+        std::snprintf(name, sizeof name, "tessaro-service-%08x", static_cast<unsigned>(random()));
+        const fs::path folder = temporary / name;
+        // create_directory is false for a name that exists: never reuse a folder someone else made.
+        if (fs::create_directory(folder, ec)) {
+            fs::permissions(folder, fs::perms::owner_all, fs::perm_options::replace, ec);
+            folder_ = folder;
+            return true;
+        }
+        if (ec)
+            break;
+    }
+    error = "no temporary folder in " + temporary.string() + (ec ? ": " + ec.message() : std::string());
+    return false;
+}
+
 bool ServiceSession::Start(const fs::path& config, std::string& error) {
     std::ifstream in(config, std::ios::binary);
     if (!in) {
@@ -97,12 +124,8 @@ bool ServiceSession::Start(const fs::path& config, std::string& error) {
     }
     std::stringstream text;
     text << in.rdbuf();
-    char pattern[] = "/tmp/tessaro-service-XXXXXX";
-    if (!::mkdtemp(pattern)) {
-        error = std::string("no temporary folder: ") + std::strerror(errno);
+    if (!MakePrivateFolder(error))
         return false;
-    }
-    folder_ = pattern;
     const fs::path copy = folder_ / "Tessaro.ini";
     std::ofstream(copy, std::ios::binary) << SafeCopy(text.str(), folder_.string());
     // The same port as the library finds for the original configuration.

@@ -30,6 +30,7 @@ public:
     static std::string SafeCopy(const std::string& text, const std::string& folder);
 
 private:
+    bool MakePrivateFolder(std::string& error);
     std::filesystem::path folder_;
     std::filesystem::path originalFolder_;
     bool started_ = false;
