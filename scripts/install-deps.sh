@@ -5,6 +5,7 @@ here=$(cd "$(dirname "$0")/.." && pwd)
 packages=(build-essential cmake ninja-build pkg-config libgtest-dev libgmock-dev googletest libbenchmark-dev
           libcpp-httplib-dev nlohmann-json3-dev clang libclang-rt-14-dev chromium util-linux ccache locales # libcpp-httplib-dev: the tests' HTTP client
           dpkg-dev file curl # dpkg-dev, file: the Debian package's dependencies (CPack); curl: its check
+          xvfb openbox xdotool x11-utils # a desktop of the window tests' own: display, window manager, its view
           g++-mingw-w64-x86-64-posix g++-mingw-w64-i686-posix wine64 wine nsis) # the Windows build, tests under Wine
 # Node.js may come from elsewhere than Debian (its own npm then conflicts with Debian's npm package):
 # install Debian's only when the commands are missing.

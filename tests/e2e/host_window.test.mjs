@@ -3,7 +3,7 @@
 // of its own (added by the stand-in browser command) to look at the window and
 // act as the operator: minimise it, close it.
 import assert from 'node:assert/strict';
-import { spawn } from 'node:child_process';
+import { execFileSync, spawn } from 'node:child_process';
 import { existsSync, mkdirSync, readFileSync, readdirSync, readlinkSync, symlinkSync, unlinkSync, writeFileSync, chmodSync } from 'node:fs';
 import { hostname } from 'node:os';
 import { join } from 'node:path';
@@ -11,10 +11,11 @@ import { test } from 'node:test';
 import { chromium } from 'playwright-core';
 import { CHROMIUM, HOST, HostProcess, tempFolder, until } from './lib/host.mjs';
 
-// The browser command the host runs: the real browser, headless, with a port for the test.
-function browserCommand(t) {
+// The browser command the host runs: the real browser, headless unless it is
+// to show a window on a desktop, with a port for the test.
+function browserCommand(t, { headless = true } = {}) {
   const file = join(tempFolder(t), 'browser.sh');
-  writeFileSync(file, `#!/bin/sh\nexec ${CHROMIUM} --headless=new --no-sandbox --disable-gpu --disable-dev-shm-usage --remote-debugging-port=0 "$@"\n`);
+  writeFileSync(file, `#!/bin/sh\nexec ${CHROMIUM}${headless ? ' --headless=new' : ''} --no-sandbox --disable-gpu --disable-dev-shm-usage --remote-debugging-port=0 "$@"\n`);
   chmodSync(file, 0o755);
   return file;
 }
@@ -164,4 +165,67 @@ test('a profile locked from another computer: the window opens with a fresh prof
   await next.cdp.close();
   assert.deepEqual(await next.host.stop('SIGTERM'), { code: 0, signal: null });
   assert.ok(!existsSync(folder), 'the fresh profile is removed');
+});
+
+// A desktop of the test's own: a virtual X display with a window manager, as
+// an operator's session has one. What the window manager says of a window is
+// read with xprop and xdotool.
+const DESKTOP_TOOLS = ['Xvfb', 'openbox', 'xdotool', 'xprop', 'xmessage'];
+const missingTool = DESKTOP_TOOLS.find((tool) => {
+  try { execFileSync('sh', ['-c', `command -v ${tool}`], { stdio: 'ignore' }); return false; } catch { return true; }
+});
+
+async function startDesktop(t) {
+  const server = spawn('Xvfb', ['-displayfd', '3', '-screen', '0', '1366x768x24', '-nolisten', 'tcp'],
+    { stdio: ['ignore', 'ignore', 'pipe', 'pipe'] });
+  const children = [server];
+  t.after(() => { for (const child of children.reverse()) try { child.kill('SIGKILL'); } catch { /* ended */ } });
+  let said = '';
+  server.stdio[3].on('data', (chunk) => { said += chunk; });
+  const display = ':' + (await until('the virtual display', () => /\d+\n/.test(said) && said.trim()));
+  const env = { ...process.env, DISPLAY: display };
+  children.push(spawn('openbox', [], { env, stdio: 'ignore' }));
+  const x = (tool, ...args) => execFileSync(tool, args, { env, encoding: 'utf8', stdio: ['ignore', 'pipe', 'ignore'] });
+  await until('the window manager', () => { try { return x('xprop', '-root', '_NET_SUPPORTING_WM_CHECK').includes('window id'); } catch { return false; } });
+  const active = () => { try { return x('xdotool', 'getactivewindow').trim(); } catch { return ''; } };
+  const classOf = (id) => x('xprop', '-id', id, 'WM_CLASS');
+  const hidden = (id) => x('xprop', '-id', id, '_NET_WM_STATE').includes('_NET_WM_STATE_HIDDEN');
+  // Another program's window over the whole screen, with the focus.
+  const cover = async () => {
+    children.push(spawn('xmessage', ['-geometry', '1366x768+0+0', 'another program'], { env, stdio: 'ignore' }));
+    return until('the other program to have the focus', () => { const id = active(); return id && classOf(id).includes('xmessage') && id; });
+  };
+  return { display, x, active, classOf, hidden, cover };
+}
+
+test('on a desktop: a second start brings the window back from behind another program and from minimised', {
+  timeout: 180000, skip: missingTool && `${missingTool} is not installed`,
+}, async (t) => {
+  const desktop = await startDesktop(t);
+  const storage = tempFolder(t);
+  const first = new WindowedHost(t, storage, browserCommand(t, { headless: false }), { DISPLAY: desktop.display });
+  await first.window();
+  const window = await until('the window to have the focus', () => {
+    const id = desktop.active();
+    return id && desktop.classOf(id).includes('"Chromium"') && id;
+  });
+  const secondStart = async () => {
+    const second = WindowedHost.spawn(first.env, storage);
+    assert.deepEqual(await second.exit, { code: 0, signal: null }, second.stderrText);
+    assert.deepEqual(second.stdoutLines, ['Tessaro Control is already running; its window is brought to the front.']);
+  };
+
+  // Behind another program's window.
+  await desktop.cover();
+  await secondStart();
+  await until('the window in front again', () => desktop.active() === window, { timeout: 10000 });
+
+  // Minimised by the operator, through the window manager, with the other program in front.
+  const other = await desktop.cover();
+  desktop.x('xdotool', 'windowminimize', window);
+  await until('the window minimised', () => desktop.hidden(window), { timeout: 10000 });
+  assert.equal(desktop.active(), other);
+  await secondStart();
+  await until('the window restored and in front', () => !desktop.hidden(window) && desktop.active() === window, { timeout: 10000 });
+  assert.equal(first.host.exited, null);
 });
