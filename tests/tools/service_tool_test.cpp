@@ -65,7 +65,7 @@ protected:
         fs::create_directories(folder_ / "log");
         simPid_ = Spawn(TSR_PRESS_SIM,
                         {"--units", "5", "--keys", "4", "--movement-ms", "20", "--link-folder",
-                         (folder_ / "ports").string(), "--quiet", "--silent-unit", "2", "--late-unit", "3:700"},
+                         (folder_ / "ports").string(), "--quiet", "--silent-unit", "2", "--late-unit", "3:1500"},
                         folder_ / "sim.out", folder_ / "sim.err");
         ASSERT_GT(simPid_, 0);
         // The console is ready once its link is there.
@@ -176,9 +176,11 @@ TEST_F(ServiceToolTest, LineTestShowsRoundTripsAndTheUnitsCounters) {
          "read 1: the console did not answer(.|\n)*2 of 2 reads failed(.|\n)*unit 2 line: not answering\n(.|\n)*"
          "answered +0 +0\n +late +0 +0\n +silent +6 +6\n +malformed +0 +0\n +retries +4 +4",
          ""},
-        // answers 700 ms late: a wait runs out, the frame goes again, the late
-        // answer is dropped before a later frame; the pause leaves the
-        // console time enough to have answered on a loaded machine too
+        // answers 1500 ms late: a wait runs out, the frame goes again, the
+        // first frame's answer ends the read and the answers to the frames
+        // sent again are dropped as late before the next read's frame. The
+        // lateness stays beyond the reply wait also on a loaded machine,
+        // where the wait's 10 ms polls last longer than 10 ms each.
         {{"line-test", "3", "2", "--pause-ms", "1500"}, 0, "late +[1-9][0-9]* +[1-9](.|\n)*silent +[1-9](.|\n)*retries +[1-9]", ""},
     };
     for (const Case& c : cases)
